@@ -1,0 +1,95 @@
+// The drum machine's one state record, the process-wide globals, and the main loop.
+#pragma once
+
+#include <SDL.h>
+#include <SDL_mixer.h>
+#include <SDL_ttf.h>
+
+// 10 tracks of 16 steps, track-major, '1' set and '0' clear, then a NUL.
+constexpr int trackCount = 10;
+constexpr int stepCount = 16;
+constexpr int cellCount = trackCount * stepCount;
+typedef char Pattern[cellCount + 1];
+
+// One chunk per track; track t always plays on mixer channel t. A slot stays null when its
+// sample failed to load, and that track is silent.
+struct SampleBank {
+  Mix_Chunk *chunk[trackCount];
+};
+
+struct MachineState {
+  // the score
+  Pattern pattern;
+  Pattern presetA;
+  Pattern presetB;
+  int cursorStep;  // 0..15, wraps
+  int cursorTrack; // 0..9, wraps
+
+  // transport and tempo
+  float bpm;          // 20.0..220.0
+  float stepInterval; // ms per sixteenth, 15000 / bpm
+  float nextStepTime; // ms on the step clock, see clockEpoch
+  int shuffle;
+  int playing;
+  int editMode;
+  int quit;
+  int step; // number of the step fired last, 1..16; 0 right after a start or stop
+
+  // held buttons
+  int bpmHeld;
+  Uint32 bpmRepeatAt; // tick of the next tempo repeat
+  int cursorHeld;
+  Uint32 cursorRepeatAt; // tick of the next cursor repeat
+
+  // cursor pulse
+  int glow;          // green level of the cursor frame, 100..240 once running
+  int glowDelta;     // +10 or -10 per glow tick
+  Sint32 glowNextAt; // tick of the next glow tick
+
+  // SELECT as a modifier
+  int presetIndex; // 0..3, position in the clear / A / B cycle
+  int selectUsed;
+
+  SampleBank samples;
+  SDL_Surface *imgGUI; // background with the track labels and credit drawn in
+
+  char stepText[9]; // "16th: nn"
+  char bpmText[11]; // "BPM: xxx.x"
+
+  // Tick that the step clock counts from. It stays 0 for the first 2^24 ms; after that it moves
+  // up with the clock so that the single-precision step times keep whole-ms precision and survive
+  // the 32-bit wrap of the tick count.
+  Uint32 clockEpoch;
+};
+
+// Set once at start-up, never reassigned.
+extern SDL_Surface *screen; // 320 x 240 x 16 display surface
+extern TTF_Font *font;      // the 8-point font, or null when it failed to open
+extern SDL_Joystick *joy;   // joystick 0, or null
+extern SDL_Rect targetarea; // where the background is copied each frame
+
+// The outside world as the loop, the controls and the sequencer see it. Tests supply their own.
+struct Inputs {
+  Uint32 (*ticks)();          // ms since SDL start, read afresh at every use
+  bool (*isDown)(int button); // is this button held right now
+};
+
+// The real clock and the real joystick and keyboard.
+extern const Inputs liveInputs;
+
+// Gives every field but samples and imgGUI its start-up value; ticks is the tick count read once
+// the samples have loaded.
+void initMachineState(MachineState &s, Uint32 ticks);
+
+// Routes one event: Ctrl+C and SDL's quit request end the loop, joystick buttons and mapped keys
+// go to the button handlers, everything else is ignored.
+void handleEvent(MachineState &s, const SDL_Event &event, const Inputs &in);
+
+// One frame, from the background copy to the flip.
+void renderFrame(MachineState &s, const Inputs &in);
+
+// Drains events and draws frames until quit is set; returns the program's exit status, 0.
+int runMainLoop(MachineState &s, const Inputs &in);
+
+// True when a deadline set at most maxLead ms ahead has come, across the 32-bit wrap as well.
+bool tickReached(Uint32 now, Uint32 deadline, Uint32 maxLead);

@@ -1,0 +1,84 @@
+// Transport, tempo and the step clock that makes the pattern sound.
+#include "transport.h"
+
+namespace {
+
+// Beyond this many ms a single-precision time no longer holds whole milliseconds.
+constexpr Uint32 exactSpan = 1u << 24;
+
+// Keeps the step clock's times small. Nothing moves in the first 2^24 ms; after that the epoch
+// follows the clock, and nextStepTime is shifted by the same whole number of ms, which is exact.
+void keepClockNear(MachineState &s, Uint32 ticks) {
+  if (Uint32(ticks - s.clockEpoch) < exactSpan) {
+    return;
+  }
+  if (!s.playing || s.nextStepTime < 0.0f) {
+    s.clockEpoch = ticks;
+    return;
+  }
+  Uint32 whole = Uint32(s.nextStepTime);
+  s.clockEpoch += whole;
+  s.nextStepTime -= float(whole);
+}
+
+} // namespace
+
+float clockReading(const MachineState &s, Uint32 ticks) {
+  return float(double(Uint32(ticks - s.clockEpoch)));
+}
+
+void togglePlay(MachineState &s, Uint32 ticks) {
+  s.playing = 1 - s.playing;
+  s.step = 0;
+  if (Uint32(ticks - s.clockEpoch) >= exactSpan) {
+    s.clockEpoch = ticks;
+  }
+  s.nextStepTime = clockReading(s, ticks);
+  if (s.playing == 0) {
+    Mix_HaltChannel(-1);
+  }
+}
+
+void changeTempo(MachineState &s, int direction, bool fine) {
+  if (fine) {
+    s.bpm = float(double(s.bpm) + direction * 0.1);
+  } else {
+    s.bpm = s.bpm + float(direction) * 1.0f;
+  }
+  if (direction == tempoDown && s.bpm < minTempo) {
+    s.bpm = minTempo;
+  }
+  if (direction == tempoUp && s.bpm > maxTempo) {
+    s.bpm = maxTempo;
+  }
+  s.stepInterval = 15000.0f / s.bpm;
+}
+
+void advanceClock(MachineState &s, Uint32 ticks) {
+  keepClockNear(s, ticks);
+  if (clockReading(s, ticks) < s.nextStepTime) {
+    return;
+  }
+  s.step = s.step + 1;
+  if (s.step > stepCount) {
+    s.step = 1;
+  }
+  // Shuffle splits each pair of sixteenths 5 : 3, the odd steps (on the eighths) long.
+  if (!s.shuffle) {
+    s.nextStepTime += s.stepInterval;
+  } else if (s.step % 2 == 1) {
+    s.nextStepTime = (s.nextStepTime + s.stepInterval) + s.stepInterval / 4.0f;
+  } else {
+    s.nextStepTime = (s.nextStepTime + s.stepInterval) - s.stepInterval / 4.0f;
+  }
+  triggerStep(s, s.step - 1);
+}
+
+void triggerStep(MachineState &s, int column) {
+  for (int t = 0; t < trackCount; t++) {
+    Mix_Chunk *chunk = s.samples.chunk[t];
+    if (s.pattern[t * stepCount + column] == '1' && chunk != nullptr) {
+      Mix_PlayChannel(t, chunk, 0);
+    }
+  }
+}
