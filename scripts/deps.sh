@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the drum machine needs, only those that are missing.
+#   scripts/deps.sh run    what building and running needs
+#   scripts/deps.sh test   that, plus what the tests, the demo and the benchmarks need
+set -euo pipefail
+
+# The SDL 1.2 libraries are named together so that apt takes sdl12-compat for all of them.
+run_packages=(cmake make g++ pkg-config
+  libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev libsdl-ttf2.0-dev)
+test_packages=(libgtest-dev libbenchmark-dev clang-format xvfb xauth xdotool x11-utils imagemagick
+  pulseaudio pulseaudio-utils sox strace valgrind python3 util-linux procps)
+demo_packages=(xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils sox python3 procps)
+
+case "${1:-run}" in
+run) wanted=("${run_packages[@]}") ;;
+demo) wanted=("${run_packages[@]}" "${demo_packages[@]}") ;;
+test) wanted=("${run_packages[@]}" "${test_packages[@]}") ;;
+*)
+  echo "usage: $0 run|demo|test" >&2
+  exit 2
+  ;;
+esac
+
+missing=()
+for p in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

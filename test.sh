@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: once plainly, once under the
+# address and undefined-behaviour sanitizers.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/deps.sh test
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)"
+(cd build && ctest --output-on-failure)
+
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_BENCHMARKS=OFF >/dev/null
+cmake --build build-sanitize -j"$(nproc)"
+(cd build-sanitize && ctest --output-on-failure)

@@ -1,0 +1,131 @@
+// Shared test set-up: the real SDL with its dummy drivers, a real 320 x 240 x 16 screen, the
+// project's assets, and a clock and buttons that the test drives.
+#pragma once
+
+#include <SDL.h>
+#include <SDL_image.h>
+#include <cstdlib>
+#include <string>
+
+#include "machine.h"
+
+namespace harness {
+
+// The clock and the held buttons that the code under test sees through testInputs.
+inline Uint32 clockNow = 0;
+inline bool held[32] = {};
+
+inline Uint32 testTicks() {
+  return clockNow;
+}
+inline bool testIsDown(int button) {
+  return button >= 0 && button < 32 && held[button];
+}
+inline const Inputs testInputs = {testTicks, testIsDown};
+
+inline void releaseAll() {
+  for (bool& b : held) {
+    b = false;
+  }
+}
+
+inline std::string assetPath(const char* name) {
+  return std::string(ASSET_DIR) + "/" + name;
+}
+
+// Brings SDL up once per test program with the dummy video and audio drivers, a real screen,
+// the font, the mixer and the samples, the way start-up does.
+inline void startSdl(SampleBank* bank = nullptr) {
+  setenv("SDL_VIDEODRIVER", "dummy", 0);
+  setenv("SDL_AUDIODRIVER", "dummy", 0);
+  if (screen == nullptr) {
+    SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK);
+    screen = SDL_SetVideoMode(320, 240, 16, 0);
+    TTF_Init();
+    font = TTF_OpenFont(assetPath("bmmini.ttf").c_str(), 8);
+    Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 512);
+    Mix_AllocateChannels(trackCount);
+  }
+  if (bank != nullptr) {
+    static const char* const files[trackCount] = {
+        "01-openhat.ogg", "02-closedhat.ogg", "03-bassdrum.ogg", "04-snare.ogg",
+        "05-altsnare.ogg", "06-altsnare2.ogg", "07-ridecym.ogg", "08-floortom.ogg",
+        "09-congafiltered.ogg", "10-altsnare3.ogg"};
+    for (int t = 0; t < trackCount; t++) {
+      std::string path = assetPath("sounds/kits/marrowby/") + files[t];
+      bank->chunk[t] = Mix_LoadWAV_RW(SDL_RWFromFile(path.c_str(), "rb"), 1);
+      if (bank->chunk[t] != nullptr) {
+        Mix_VolumeChunk(bank->chunk[t], 12);
+      }
+    }
+  }
+}
+
+// The background in the screen's format, as start-up leaves it (labels not drawn in).
+inline SDL_Surface* loadBackground() {
+  SDL_Surface* loaded = IMG_Load(assetPath("gui.png").c_str());
+  if (loaded == nullptr) {
+    return nullptr;
+  }
+  SDL_Surface* converted = SDL_ConvertSurface(loaded, screen->format, SDL_SWSURFACE);
+  SDL_FreeSurface(loaded);
+  return converted;
+}
+
+// A machine at its start-up values at the given tick, with samples and background loaded.
+inline void freshMachine(MachineState& s, Uint32 ticks = 0) {
+  static SampleBank bank;
+  static SDL_Surface* background = nullptr;
+  static bool loaded = false;
+  if (!loaded) {
+    startSdl(&bank);
+    background = loadBackground();
+    loaded = true;
+  }
+  s.samples = bank;
+  s.imgGUI = background;
+  if (background != nullptr) {
+    targetarea = {0, 0, Uint16(background->w), Uint16(background->h)};
+  }
+  clockNow = ticks;
+  releaseAll();
+  initMachineState(s, ticks);
+}
+
+// The colour of one screen pixel, as 8-bit components.
+struct Rgb {
+  int r, g, b;
+  bool operator==(const Rgb& o) const {
+    return r == o.r && g == o.g && b == o.b;
+  }
+};
+
+inline Rgb pixelAt(SDL_Surface* surface, int x, int y) {
+  SDL_LockSurface(surface);
+  Uint8* row = static_cast<Uint8*>(surface->pixels) + y * surface->pitch;
+  Uint32 value = 0;
+  switch (surface->format->BytesPerPixel) {
+  case 2:
+    value = reinterpret_cast<Uint16*>(row)[x];
+    break;
+  case 4:
+    value = reinterpret_cast<Uint32*>(row)[x];
+    break;
+  default:
+    break;
+  }
+  SDL_UnlockSurface(surface);
+  Uint8 r, g, b;
+  SDL_GetRGB(value, surface->format, &r, &g, &b);
+  return {r, g, b};
+}
+
+// What the screen shows for a colour after the round trip through its 16-bit format.
+inline Rgb onScreen(int r, int g, int b) {
+  Uint32 value = SDL_MapRGB(screen->format, Uint8(r), Uint8(g), Uint8(b));
+  Uint8 rr, gg, bb;
+  SDL_GetRGB(value, screen->format, &rr, &gg, &bb);
+  return {rr, gg, bb};
+}
+
+} // namespace harness
