@@ -10,9 +10,9 @@
 #include "sequencer/pattern.h"
 #include "sequencer/transport.h"
 
-SDL_Surface *screen = nullptr;
-TTF_Font *font = nullptr;
-SDL_Joystick *joy = nullptr;
+SDL_Surface* screen = nullptr;
+TTF_Font* font = nullptr;
+SDL_Joystick* joy = nullptr;
 SDL_Rect targetarea = {0, 0, 0, 0};
 
 const Inputs liveInputs = {SDL_GetTicks, buttonHeld};
@@ -23,7 +23,7 @@ bool tickReached(Uint32 now, Uint32 deadline, Uint32 maxLead) {
   return Uint32(deadline - now) - 1u >= maxLead;
 }
 
-void initMachineState(MachineState &s, Uint32 ticks) {
+void initMachineState(MachineState& s, Uint32 ticks) {
   loadPresets(s);
   s.cursorStep = 0;
   s.cursorTrack = 0;
@@ -49,7 +49,7 @@ void initMachineState(MachineState &s, Uint32 ticks) {
   std::memcpy(s.bpmText, "BPM: xxx.x", sizeof s.bpmText);
 }
 
-void handleEvent(MachineState &s, const SDL_Event &event, const Inputs &in) {
+void handleEvent(MachineState& s, const SDL_Event& event, const Inputs& in) {
   switch (event.type) {
   case SDL_KEYDOWN:
     if (event.key.keysym.sym == SDLK_c && (event.key.keysym.mod & KMOD_CTRL)) {
@@ -77,7 +77,7 @@ void handleEvent(MachineState &s, const SDL_Event &event, const Inputs &in) {
   }
 }
 
-void renderFrame(MachineState &s, const Inputs &in) {
+void renderFrame(MachineState& s, const Inputs& in) {
   // A background that does not cover the screen would leave the last frame showing around it.
   if (s.imgGUI == nullptr || s.imgGUI->w < screen->w || s.imgGUI->h < screen->h) {
     SDL_FillRect(screen, nullptr, 0);
@@ -100,7 +100,7 @@ void renderFrame(MachineState &s, const Inputs &in) {
   SDL_Flip(screen);
 }
 
-int runMainLoop(MachineState &s, const Inputs &in) {
+int runMainLoop(MachineState& s, const Inputs& in) {
   while (s.quit == 0) {
     SDL_Event event;
     while (SDL_PollEvent(&event)) {

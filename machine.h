@@ -14,7 +14,7 @@ typedef char Pattern[cellCount + 1];
 // One chunk per track; track t always plays on mixer channel t. A slot stays null when its
 // sample failed to load, and that track is silent.
 struct SampleBank {
-  Mix_Chunk *chunk[trackCount];
+  Mix_Chunk* chunk[trackCount];
 };
 
 struct MachineState {
@@ -51,7 +51,7 @@ struct MachineState {
   int selectUsed;
 
   SampleBank samples;
-  SDL_Surface *imgGUI; // background with the track labels and credit drawn in
+  SDL_Surface* imgGUI; // background with the track labels and credit drawn in
 
   char stepText[9]; // "16th: nn"
   char bpmText[11]; // "BPM: xxx.x"
@@ -63,9 +63,9 @@ struct MachineState {
 };
 
 // Set once at start-up, never reassigned.
-extern SDL_Surface *screen; // 320 x 240 x 16 display surface
-extern TTF_Font *font;      // the 8-point font, or null when it failed to open
-extern SDL_Joystick *joy;   // joystick 0, or null
+extern SDL_Surface* screen; // 320 x 240 x 16 display surface
+extern TTF_Font* font;      // the 8-point font, or null when it failed to open
+extern SDL_Joystick* joy;   // joystick 0, or null
 extern SDL_Rect targetarea; // where the background is copied each frame
 
 // The outside world as the loop, the controls and the sequencer see it. Tests supply their own.
@@ -79,17 +79,17 @@ extern const Inputs liveInputs;
 
 // Gives every field but samples and imgGUI its start-up value; ticks is the tick count read once
 // the samples have loaded.
-void initMachineState(MachineState &s, Uint32 ticks);
+void initMachineState(MachineState& s, Uint32 ticks);
 
 // Routes one event: Ctrl+C and SDL's quit request end the loop, joystick buttons and mapped keys
 // go to the button handlers, everything else is ignored.
-void handleEvent(MachineState &s, const SDL_Event &event, const Inputs &in);
+void handleEvent(MachineState& s, const SDL_Event& event, const Inputs& in);
 
 // One frame, from the background copy to the flip.
-void renderFrame(MachineState &s, const Inputs &in);
+void renderFrame(MachineState& s, const Inputs& in);
 
 // Drains events and draws frames until quit is set; returns the program's exit status, 0.
-int runMainLoop(MachineState &s, const Inputs &in);
+int runMainLoop(MachineState& s, const Inputs& in);
 
 // True when a deadline set at most maxLead ms ahead has come, across the 32-bit wrap as well.
 bool tickReached(Uint32 now, Uint32 deadline, Uint32 maxLead);

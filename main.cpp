@@ -9,10 +9,10 @@
 
 namespace {
 
-const char *const backgroundFile = "assets/gui.png";
-const char *const fontFile = "assets/bmmini.ttf";
-const char *const creditLine = "(c)2026 crew";
-const char *const sampleFiles[trackCount] = {
+const char* const backgroundFile = "assets/gui.png";
+const char* const fontFile = "assets/bmmini.ttf";
+const char* const creditLine = "(c)2026 crew";
+const char* const sampleFiles[trackCount] = {
     "assets/sounds/kits/marrowby/01-openhat.ogg",
     "assets/sounds/kits/marrowby/02-closedhat.ogg",
     "assets/sounds/kits/marrowby/03-bassdrum.ogg",
@@ -24,21 +24,21 @@ const char *const sampleFiles[trackCount] = {
     "assets/sounds/kits/marrowby/09-congafiltered.ogg",
     "assets/sounds/kits/marrowby/10-altsnare3.ogg",
 };
-const char *const menuDirectory = "/usr/gp2x";
-const char *const menuProgram = "/usr/gp2x/gp2xmenu";
+const char* const menuDirectory = "/usr/gp2x";
+const char* const menuProgram = "/usr/gp2x/gp2xmenu";
 
 constexpr int mixVolume = 12; // of the mixer's 128: ten tracks at once stay clear of clipping
 
 // An asset that failed to load: one line naming the file, SDL's reason and what happens next.
-void reportAsset(const char *file, const char *consequence) {
+void reportAsset(const char* file, const char* consequence) {
   std::fprintf(stderr, "Couldn't load %s: %s; %s\n", file, SDL_GetError(), consequence);
 }
 
 // The background in the screen's format; without a usable image, a black one of the screen's
 // size, so the labels and the credit still have somewhere to go.
-SDL_Surface *loadBackground() {
-  SDL_Surface *loaded = IMG_Load(backgroundFile);
-  SDL_Surface *converted = nullptr;
+SDL_Surface* loadBackground() {
+  SDL_Surface* loaded = IMG_Load(backgroundFile);
+  SDL_Surface* converted = nullptr;
   if (loaded != nullptr) {
     converted = SDL_ConvertSurface(loaded, screen->format, SDL_SWSURFACE);
     SDL_FreeSurface(loaded);
@@ -54,9 +54,9 @@ SDL_Surface *loadBackground() {
   return converted;
 }
 
-void loadSamples(SampleBank &bank) {
+void loadSamples(SampleBank& bank) {
   for (int t = 0; t < trackCount; t++) {
-    SDL_RWops *file = SDL_RWFromFile(sampleFiles[t], "rb");
+    SDL_RWops* file = SDL_RWFromFile(sampleFiles[t], "rb");
     // the loader closes the reader itself
     bank.chunk[t] = file != nullptr ? Mix_LoadWAV_RW(file, 1) : nullptr;
     if (bank.chunk[t] == nullptr) {
@@ -77,10 +77,10 @@ void Terminate() {
   if (chdir(menuDirectory) != 0) {
     return;
   }
-  execl(menuProgram, menuProgram, static_cast<char *>(nullptr));
+  execl(menuProgram, menuProgram, static_cast<char*>(nullptr));
 }
 
-int main(int, char **) {
+int main(int, char**) {
   static MachineState state;
 
   if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
@@ -129,7 +129,7 @@ int main(int, char **) {
     SDL_Flip(screen);
   }
 
-  for (Mix_Chunk *&chunk : state.samples.chunk) {
+  for (Mix_Chunk*& chunk : state.samples.chunk) {
     chunk = nullptr;
   }
   drawText(screen, "Loading...", 2, 40, 255, 255, 255);
@@ -137,7 +137,7 @@ int main(int, char **) {
   loadSamples(state.samples);
 
   Mix_AllocateChannels(trackCount);
-  for (Mix_Chunk *chunk : state.samples.chunk) {
+  for (Mix_Chunk* chunk : state.samples.chunk) {
     if (chunk != nullptr) {
       Mix_VolumeChunk(chunk, mixVolume);
     }

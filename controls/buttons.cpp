@@ -30,7 +30,7 @@ struct Direction {
   int button;
   int dStep;
   int dTrack;
-  const char *trace;
+  const char* trace;
 };
 constexpr Direction directions[] = {
     {buttonLeft, -1, 0, "cursor left\n"},
@@ -43,7 +43,7 @@ int wrap(int value, int count) {
   return (value + count) % count;
 }
 
-void tempoPress(MachineState &s, int direction, const Inputs &in, const char *trace) {
+void tempoPress(MachineState& s, int direction, const Inputs& in, const char* trace) {
   s.bpmHeld = 1;
   if (in.isDown(buttonSelect)) {
     changeTempo(s, direction, true);
@@ -56,13 +56,13 @@ void tempoPress(MachineState &s, int direction, const Inputs &in, const char *tr
 }
 
 // The buttons that act only in edit mode: the directions move the cursor, Y toggles its cell.
-void editPress(MachineState &s, int button, const Inputs &in) {
+void editPress(MachineState& s, int button, const Inputs& in) {
   if (button == buttonY) {
     toggleCell(s, s.cursorTrack, s.cursorStep);
     flashCursor(s);
     return;
   }
-  for (const Direction &d : directions) {
+  for (const Direction& d : directions) {
     if (d.button == button) {
       s.cursorHeld = 1;
       moveCursor(s, button);
@@ -76,7 +76,7 @@ void editPress(MachineState &s, int button, const Inputs &in) {
 } // namespace
 
 int buttonForKey(SDLKey key) {
-  for (const KeyBinding &k : keyMap) {
+  for (const KeyBinding& k : keyMap) {
     if (k.key == key) {
       return k.button;
     }
@@ -89,8 +89,8 @@ bool buttonHeld(int button) {
     return true;
   }
   int count = 0;
-  Uint8 *keys = SDL_GetKeyState(&count);
-  for (const KeyBinding &k : keyMap) {
+  Uint8* keys = SDL_GetKeyState(&count);
+  for (const KeyBinding& k : keyMap) {
     if (k.button == button && int(k.key) < count && keys[k.key]) {
       return true;
     }
@@ -98,8 +98,8 @@ bool buttonHeld(int button) {
   return false;
 }
 
-bool moveCursor(MachineState &s, int button) {
-  for (const Direction &d : directions) {
+bool moveCursor(MachineState& s, int button) {
+  for (const Direction& d : directions) {
     if (d.button == button) {
       s.cursorStep = wrap(s.cursorStep + d.dStep, stepCount);
       s.cursorTrack = wrap(s.cursorTrack + d.dTrack, trackCount);
@@ -109,7 +109,7 @@ bool moveCursor(MachineState &s, int button) {
   return false;
 }
 
-void handleButtonDown(MachineState &s, int button, const Inputs &in) {
+void handleButtonDown(MachineState& s, int button, const Inputs& in) {
   if (button == buttonStart) {
     s.quit = 1;
   } else if (button == buttonSelect) {
@@ -138,7 +138,7 @@ void handleButtonDown(MachineState &s, int button, const Inputs &in) {
   }
 }
 
-void handleButtonUp(MachineState &s, int button) {
+void handleButtonUp(MachineState& s, int button) {
   if (button == buttonSelect) {
     if (s.selectUsed == 0) {
       s.editMode = 1 - s.editMode;

@@ -25,8 +25,8 @@ int buttonForKey(SDLKey key);
 // True when joystick 0 reports the button held, or any key mapped to it is held.
 bool buttonHeld(int button);
 
-void handleButtonDown(MachineState &s, int button, const Inputs &in);
-void handleButtonUp(MachineState &s, int button);
+void handleButtonDown(MachineState& s, int button, const Inputs& in);
+void handleButtonUp(MachineState& s, int button);
 
 // Moves the cursor one cell for a direction button, wrapping at the edges; false for any other.
-bool moveCursor(MachineState &s, int button);
+bool moveCursor(MachineState& s, int button);

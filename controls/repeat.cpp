@@ -14,11 +14,11 @@ constexpr Uint32 longestLead = 750;  // a repeat deadline is never set further a
 // tested each on its own, in this order, so opposite directions held together cancel
 constexpr int repeatDirections[] = {buttonLeft, buttonRight, buttonUp, buttonDown};
 
-bool due(const Inputs &in, Uint32 deadline) {
+bool due(const Inputs& in, Uint32 deadline) {
   return tickReached(in.ticks(), deadline, longestLead);
 }
 
-void tempoRepeat(MachineState &s, int button, int direction, const Inputs &in) {
+void tempoRepeat(MachineState& s, int button, int direction, const Inputs& in) {
   if (s.bpmHeld == 1 && in.isDown(button) && due(in, s.bpmRepeatAt)) {
     changeTempo(s, direction, in.isDown(buttonSelect));
     s.bpmRepeatAt = in.ticks() + repeatPeriod;
@@ -27,7 +27,7 @@ void tempoRepeat(MachineState &s, int button, int direction, const Inputs &in) {
 
 } // namespace
 
-void autoRepeat(MachineState &s, const Inputs &in) {
+void autoRepeat(MachineState& s, const Inputs& in) {
   // L first: its new deadline keeps R from repeating in the same pass, so with both held only
   // L repeats.
   tempoRepeat(s, buttonL, tempoDown, in);

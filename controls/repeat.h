@@ -4,4 +4,4 @@
 #include "../machine.h"
 
 // Once per frame: at most one tempo repeat, then at most one cursor repeat.
-void autoRepeat(MachineState &s, const Inputs &in);
+void autoRepeat(MachineState& s, const Inputs& in);

@@ -20,7 +20,7 @@ constexpr Bar cursorBars[4] = {
 
 } // namespace
 
-void drawGrid(MachineState &s) {
+void drawGrid(MachineState& s) {
   Uint32 red = SDL_MapRGB(screen->format, 192, 0, 0);
   Uint32 green = SDL_MapRGB(screen->format, 0, 255, 0);
   for (int i = 0; i < cellCount; i++) {
@@ -34,7 +34,7 @@ void drawGrid(MachineState &s) {
   }
 }
 
-void updateGlow(MachineState &s, Uint32 ticks) {
+void updateGlow(MachineState& s, Uint32 ticks) {
   if (!tickReached(ticks, Uint32(s.glowNextAt), glowPeriod)) {
     return;
   }
@@ -47,16 +47,16 @@ void updateGlow(MachineState &s, Uint32 ticks) {
   s.glowNextAt = Sint32(ticks + glowPeriod);
 }
 
-void drawCursor(MachineState &s) {
+void drawCursor(MachineState& s) {
   Uint32 colour = SDL_MapRGB(screen->format, 0, Uint8(s.glow), 0);
-  for (const Bar &bar : cursorBars) {
+  for (const Bar& bar : cursorBars) {
     SDL_Rect r = {Sint16(bar.x + 16 * s.cursorStep), Sint16(bar.y + 17 * s.cursorTrack),
                   Uint16(bar.w), Uint16(bar.h)};
     SDL_FillRect(screen, &r, colour);
   }
 }
 
-void flashCursor(MachineState &s) {
+void flashCursor(MachineState& s) {
   s.glow = 230;
   s.glowDelta = -10;
 }

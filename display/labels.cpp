@@ -3,7 +3,7 @@
 
 #include "text.h"
 
-void makeBPMstring(float bpm, char *buffer) {
+void makeBPMstring(float bpm, char* buffer) {
   // Each test compares the tempo itself in double precision; the remainder stays in single.
   float rem = bpm;
   if (double(bpm) > 99.9) {
@@ -31,7 +31,7 @@ void makeBPMstring(float bpm, char *buffer) {
   buffer[9] = char('0' + d);
 }
 
-void drawStepLabel(MachineState &s) {
+void drawStepLabel(MachineState& s) {
   if (s.step >= 10) {
     s.stepText[6] = char('0' + s.step / 10);
     s.stepText[7] = char('0' + s.step % 10);
@@ -43,7 +43,7 @@ void drawStepLabel(MachineState &s) {
   drawText(screen, s.stepText, 2, 40, 255, onBeat ? 0 : 255, onBeat ? 0 : 255);
 }
 
-void drawTempoLabels(MachineState &s) {
+void drawTempoLabels(MachineState& s) {
   makeBPMstring(s.bpm, s.bpmText);
   drawText(screen, s.bpmText, 60, 40, 255, 255, 255);
   if (s.shuffle == 1) {

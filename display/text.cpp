@@ -5,7 +5,7 @@ namespace {
 
 // Blends a rendered text onto the surface by its per-pixel alpha and releases it. A text that
 // failed to render is neither copied nor released.
-void blitText(SDL_Surface *surface, SDL_Surface *image, int x, int y) {
+void blitText(SDL_Surface* surface, SDL_Surface* image, int x, int y) {
   if (image == nullptr) {
     return;
   }
@@ -16,7 +16,7 @@ void blitText(SDL_Surface *surface, SDL_Surface *image, int x, int y) {
 
 } // namespace
 
-void drawText(SDL_Surface *surface, const char *text, int x, int y, int r, int g, int b) {
+void drawText(SDL_Surface* surface, const char* text, int x, int y, int r, int g, int b) {
   if (font == nullptr || surface == nullptr) {
     return;
   }
@@ -26,7 +26,7 @@ void drawText(SDL_Surface *surface, const char *text, int x, int y, int r, int g
   blitText(surface, TTF_RenderText_Blended(font, text, colour), x, y);
 }
 
-void labelSamples(SDL_Surface *surface) {
+void labelSamples(SDL_Surface* surface) {
   char label[] = "sample 0";
   for (int i = 0; i < trackCount; i++) {
     label[7] = char('0' + i);

@@ -27,17 +27,17 @@ const char presetBcells[cellCount + 1] = "1000100000001000"
                                          "0010001010100010"
                                          "0000000100100000";
 
-void loadPresets(MachineState &s) {
+void loadPresets(MachineState& s) {
   std::memcpy(s.presetA, presetAcells, sizeof(Pattern));
   std::memcpy(s.presetB, presetBcells, sizeof(Pattern));
   std::memcpy(s.pattern, s.presetB, sizeof(Pattern));
 }
 
-void toggleCell(MachineState &s, int track, int step) {
+void toggleCell(MachineState& s, int track, int step) {
   s.pattern[track * stepCount + step] ^= 1;
 }
 
-void setDemoMode(MachineState &s, int mode) {
+void setDemoMode(MachineState& s, int mode) {
   switch (mode) {
   case 1:
     std::memset(s.pattern, '0', cellCount);

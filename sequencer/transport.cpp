@@ -8,7 +8,7 @@ constexpr Uint32 exactSpan = 1u << 24;
 
 // Keeps the step clock's times small. Nothing moves in the first 2^24 ms; after that the epoch
 // follows the clock, and nextStepTime is shifted by the same whole number of ms, which is exact.
-void keepClockNear(MachineState &s, Uint32 ticks) {
+void keepClockNear(MachineState& s, Uint32 ticks) {
   if (Uint32(ticks - s.clockEpoch) < exactSpan) {
     return;
   }
@@ -23,11 +23,11 @@ void keepClockNear(MachineState &s, Uint32 ticks) {
 
 } // namespace
 
-float clockReading(const MachineState &s, Uint32 ticks) {
+float clockReading(const MachineState& s, Uint32 ticks) {
   return float(double(Uint32(ticks - s.clockEpoch)));
 }
 
-void togglePlay(MachineState &s, Uint32 ticks) {
+void togglePlay(MachineState& s, Uint32 ticks) {
   s.playing = 1 - s.playing;
   s.step = 0;
   if (Uint32(ticks - s.clockEpoch) >= exactSpan) {
@@ -39,7 +39,7 @@ void togglePlay(MachineState &s, Uint32 ticks) {
   }
 }
 
-void changeTempo(MachineState &s, int direction, bool fine) {
+void changeTempo(MachineState& s, int direction, bool fine) {
   if (fine) {
     s.bpm = float(double(s.bpm) + direction * 0.1);
   } else {
@@ -54,7 +54,7 @@ void changeTempo(MachineState &s, int direction, bool fine) {
   s.stepInterval = 15000.0f / s.bpm;
 }
 
-void advanceClock(MachineState &s, Uint32 ticks) {
+void advanceClock(MachineState& s, Uint32 ticks) {
   keepClockNear(s, ticks);
   if (clockReading(s, ticks) < s.nextStepTime) {
     return;
@@ -74,9 +74,9 @@ void advanceClock(MachineState &s, Uint32 ticks) {
   triggerStep(s, s.step - 1);
 }
 
-void triggerStep(MachineState &s, int column) {
+void triggerStep(MachineState& s, int column) {
   for (int t = 0; t < trackCount; t++) {
-    Mix_Chunk *chunk = s.samples.chunk[t];
+    Mix_Chunk* chunk = s.samples.chunk[t];
     if (s.pattern[t * stepCount + column] == '1' && chunk != nullptr) {
       Mix_PlayChannel(t, chunk, 0);
     }
