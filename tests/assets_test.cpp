@@ -21,7 +21,7 @@ const std::string kAssetDir = ASSET_DIR;
 const std::string kKitDir = kAssetDir + "/sounds/kits/marrowby/";
 constexpr int kRate = 44100;
 
-const char *const kKitFiles[] = {
+const char* const kKitFiles[] = {
     "01-openhat",   "02-closedhat", "03-bassdrum", "04-snare",         "05-altsnare",
     "06-altsnare2", "07-ridecym",   "08-floortom", "09-congafiltered", "10-altsnare3",
 };
@@ -54,9 +54,9 @@ public:
   }
 };
 
-::testing::Environment *const mixer_env = ::testing::AddGlobalTestEnvironment(new Mixer);
+::testing::Environment* const mixer_env = ::testing::AddGlobalTestEnvironment(new Mixer);
 
-Pcm load_sample(const std::string &name) {
+Pcm load_sample(const std::string& name) {
   Pcm pcm;
   int freq = 0, channels = 0;
   Uint16 format = 0;
@@ -68,12 +68,12 @@ Pcm load_sample(const std::string &name) {
   EXPECT_EQ(format, AUDIO_S16LSB);
   EXPECT_EQ(channels, 2);
   const std::string path = kKitDir + name + ".ogg";
-  Mix_Chunk *chunk = Mix_LoadWAV_RW(SDL_RWFromFile(path.c_str(), "rb"), 1);
+  Mix_Chunk* chunk = Mix_LoadWAV_RW(SDL_RWFromFile(path.c_str(), "rb"), 1);
   if (chunk == nullptr) {
     ADD_FAILURE() << path << ": " << Mix_GetError();
     return pcm;
   }
-  const Sint16 *s = reinterpret_cast<const Sint16 *>(chunk->abuf);
+  const Sint16* s = reinterpret_cast<const Sint16*>(chunk->abuf);
   const size_t frames = chunk->alen / (2 * sizeof(Sint16));
   pcm.mono.resize(frames);
   int run = 0;
@@ -88,7 +88,7 @@ Pcm load_sample(const std::string &name) {
   return pcm;
 }
 
-const Pcm &sample(const std::string &name) {
+const Pcm& sample(const std::string& name) {
   static std::map<std::string, Pcm> cache;
   auto it = cache.find(name);
   if (it == cache.end())
@@ -96,7 +96,7 @@ const Pcm &sample(const std::string &name) {
   return it->second;
 }
 
-double peak(const std::vector<double> &x) {
+double peak(const std::vector<double>& x) {
   double p = 0;
   for (double v : x)
     p = std::max(p, std::fabs(v));
@@ -104,7 +104,7 @@ double peak(const std::vector<double> &x) {
 }
 
 // Seconds until the last sample louder than `below_db` under the peak.
-double decay_seconds(const std::vector<double> &x, double below_db) {
+double decay_seconds(const std::vector<double>& x, double below_db) {
   const double threshold = peak(x) * std::pow(10.0, below_db / 20.0);
   size_t last = 0;
   for (size_t i = 0; i < x.size(); ++i)
@@ -118,7 +118,7 @@ struct Spectrum {
   std::vector<double> power;
   double bin_hz = 0;
 
-  explicit Spectrum(const std::vector<double> &x) {
+  explicit Spectrum(const std::vector<double>& x) {
     size_t n = 1;
     while (n < x.size())
       n <<= 1;
@@ -184,10 +184,10 @@ struct Spectrum {
 
 // ---- Every kit sample: level and clean edges --------------------------------------------
 
-class KitSample : public ::testing::TestWithParam<const char *> {};
+class KitSample : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(KitSample, DecodesToAudibleSoundOfModestLength) {
-  const Pcm &pcm = sample(GetParam());
+  const Pcm& pcm = sample(GetParam());
   ASSERT_FALSE(pcm.mono.empty());
   const double seconds = static_cast<double>(pcm.mono.size()) / kRate;
   EXPECT_GT(seconds, 0.05);
@@ -195,7 +195,7 @@ TEST_P(KitSample, DecodesToAudibleSoundOfModestLength) {
 }
 
 TEST_P(KitSample, PeaksNearFullScaleWithoutClipping) {
-  const Pcm &pcm = sample(GetParam());
+  const Pcm& pcm = sample(GetParam());
   ASSERT_FALSE(pcm.mono.empty());
   const double p = dbfs(peak(pcm.mono));
   EXPECT_GE(p, -2.0);
@@ -204,7 +204,7 @@ TEST_P(KitSample, PeaksNearFullScaleWithoutClipping) {
 }
 
 TEST_P(KitSample, HasNoDcOffset) {
-  const Pcm &pcm = sample(GetParam());
+  const Pcm& pcm = sample(GetParam());
   ASSERT_FALSE(pcm.mono.empty());
   double sum = 0;
   for (double v : pcm.mono)
@@ -213,7 +213,7 @@ TEST_P(KitSample, HasNoDcOffset) {
 }
 
 TEST_P(KitSample, StartsAndEndsWithoutClick) {
-  const Pcm &pcm = sample(GetParam());
+  const Pcm& pcm = sample(GetParam());
   ASSERT_GT(pcm.mono.size(), 64u);
   for (size_t i = 0; i < 3; ++i)
     EXPECT_LT(std::fabs(pcm.mono[i]), 0.02) << "sample " << i;
@@ -221,7 +221,7 @@ TEST_P(KitSample, StartsAndEndsWithoutClick) {
     EXPECT_LT(std::fabs(pcm.mono[i]), 0.005) << "sample " << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(Marrowby, KitSample, ::testing::ValuesIn(kKitFiles), [](const auto &info) {
+INSTANTIATE_TEST_SUITE_P(Marrowby, KitSample, ::testing::ValuesIn(kKitFiles), [](const auto& info) {
   std::string n = info.param;
   std::replace(n.begin(), n.end(), '-', '_');
   return "k" + n;
@@ -230,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(Marrowby, KitSample, ::testing::ValuesIn(kKitFiles), []
 // ---- Each sample sounds like its name -----------------------------------------------------
 
 TEST(KitCharacter, BassDrumIsLowAndSwept) {
-  const auto &x = sample("03-bassdrum").mono;
+  const auto& x = sample("03-bassdrum").mono;
   ASSERT_FALSE(x.empty());
   const Spectrum s(x);
   EXPECT_GT(s.fraction(0, 200), 0.7);
@@ -243,7 +243,7 @@ TEST(KitCharacter, BassDrumIsLowAndSwept) {
 }
 
 TEST(KitCharacter, ClosedHatIsShortAndBright) {
-  const auto &x = sample("02-closedhat").mono;
+  const auto& x = sample("02-closedhat").mono;
   ASSERT_FALSE(x.empty());
   EXPECT_LT(decay_seconds(x, -60), 0.12);
   EXPECT_GT(Spectrum(x).fraction(5000, kRate), 0.8);
@@ -284,13 +284,13 @@ TEST(KitCharacter, CongaIsRound) {
 }
 
 TEST(KitCharacter, FourSnaresAreMeasurablyDifferent) {
-  const char *const names[] = {"04-snare", "05-altsnare", "06-altsnare2", "10-altsnare3"};
+  const char* const names[] = {"04-snare", "05-altsnare", "06-altsnare2", "10-altsnare3"};
   struct Features {
     double centroid_hz, decay_s, body_fraction;
   };
   std::vector<Features> f;
-  for (const char *n : names) {
-    const auto &x = sample(n).mono;
+  for (const char* n : names) {
+    const auto& x = sample(n).mono;
     ASSERT_FALSE(x.empty()) << n;
     const Spectrum s(x);
     f.push_back({s.centroid_hz(), decay_seconds(x, -40), s.fraction(100, 450)});
@@ -315,7 +315,7 @@ struct Rgb {
   double luma() const {
     return 0.299 * r + 0.587 * g + 0.114 * b;
   }
-  double distance(const Rgb &o) const {
+  double distance(const Rgb& o) const {
     return std::sqrt((r - o.r) * (r - o.r) + (g - o.g) * (g - o.g) + (b - o.b) * (b - o.b));
   }
 };
@@ -326,18 +326,18 @@ const Rgb kCellGreen{0, 255, 0};
 class Panel : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    SDL_Surface *loaded = IMG_Load((kAssetDir + "/gui.png").c_str());
+    SDL_Surface* loaded = IMG_Load((kAssetDir + "/gui.png").c_str());
     ASSERT_NE(loaded, nullptr) << IMG_GetError();
     width_ = loaded->w;
     height_ = loaded->h;
-    SDL_Surface *rgb =
+    SDL_Surface* rgb =
         SDL_CreateRGBSurface(SDL_SWSURFACE, loaded->w, loaded->h, 32, 0xff0000, 0xff00, 0xff, 0);
     SDL_BlitSurface(loaded, nullptr, rgb, nullptr);
     SDL_LockSurface(rgb);
     pixels_.resize(static_cast<size_t>(rgb->w) * rgb->h);
     for (int y = 0; y < rgb->h; ++y)
       for (int x = 0; x < rgb->w; ++x) {
-        const Uint32 p = static_cast<Uint32 *>(rgb->pixels)[y * rgb->pitch / 4 + x];
+        const Uint32 p = static_cast<Uint32*>(rgb->pixels)[y * rgb->pitch / 4 + x];
         pixels_[y * rgb->w + x] = {double((p >> 16) & 255), double((p >> 8) & 255),
                                    double(p & 255)};
       }
@@ -356,7 +356,7 @@ protected:
     double max_luma;
   };
   // Over the rectangle [x0, x1] x [y0, y1], optionally leaving out an inner rectangle.
-  static Stats stats(int x0, int y0, int x1, int y1, const SDL_Rect *hole = nullptr) {
+  static Stats stats(int x0, int y0, int x1, int y1, const SDL_Rect* hole = nullptr) {
     std::vector<Rgb> px;
     for (int y = y0; y <= y1; ++y)
       for (int x = x0; x <= x1; ++x) {
@@ -365,13 +365,13 @@ protected:
         px.push_back(at(x, y));
       }
     Rgb m{0, 0, 0};
-    for (const Rgb &p : px) {
+    for (const Rgb& p : px) {
       m.r += p.r / px.size();
       m.g += p.g / px.size();
       m.b += p.b / px.size();
     }
     Stats s{m, 0, 0};
-    for (const Rgb &p : px) {
+    for (const Rgb& p : px) {
       s.max_deviation = std::max(s.max_deviation, p.distance(m));
       s.max_luma = std::max(s.max_luma, p.luma());
     }
@@ -480,10 +480,10 @@ protected:
   struct Render {
     int w = 0, h = 0, lit = 0, partial = 0;
   };
-  Render render(const char *text) {
+  Render render(const char* text) {
     Render out;
     const SDL_Color white = {255, 255, 255, 0};
-    SDL_Surface *s = TTF_RenderText_Blended(font_, text, white);
+    SDL_Surface* s = TTF_RenderText_Blended(font_, text, white);
     if (!s) {
       ADD_FAILURE() << text << ": " << TTF_GetError();
       return out;
@@ -494,7 +494,7 @@ protected:
     SDL_LockSurface(s);
     for (int y = 0; y < s->h; ++y)
       for (int x = 0; x < s->w; ++x) {
-        const Uint32 p = static_cast<Uint32 *>(s->pixels)[y * s->pitch / 4 + x];
+        const Uint32 p = static_cast<Uint32*>(s->pixels)[y * s->pitch / 4 + x];
         const Uint32 a = (p & s->format->Amask) >> s->format->Ashift;
         out.lit += a == 255;
         out.partial += a != 0 && a != 255;
@@ -504,11 +504,11 @@ protected:
     return out;
   }
 
-  TTF_Font *font_ = nullptr;
+  TTF_Font* font_ = nullptr;
 };
 
 TEST_F(Font, RendersStatusTextCrisplyAtEightPixelsPerEm) {
-  for (const char *text : {"BPM:  94.0", "16th: 10", "sample 7"}) {
+  for (const char* text : {"BPM:  94.0", "16th: 10", "sample 7"}) {
     const Render r = render(text);
     EXPECT_GT(r.lit, 20) << text;
     EXPECT_EQ(r.partial, 0) << text;
@@ -517,6 +517,17 @@ TEST_F(Font, RendersStatusTextCrisplyAtEightPixelsPerEm) {
   }
   EXPECT_GE(TTF_FontHeight(font_), 8);
   EXPECT_LE(TTF_FontHeight(font_), 9);
+}
+
+TEST_F(Font, OutlinesSitOnThePixelGridWithoutHinting) {
+  // The hinter snaps stray edges to whole pixels; without it only a font whose
+  // contours already lie on the 8 px/em grid stays crisp.
+  TTF_SetFontHinting(font_, TTF_HINTING_NONE);
+  for (const char* text : {"BPM:  94.0", "16th: 10", "sample 7", "gpqy@&%$#"}) {
+    const Render r = render(text);
+    EXPECT_GT(r.lit, 20) << text;
+    EXPECT_EQ(r.partial, 0) << text;
+  }
 }
 
 TEST_F(Font, EveryPrintableCharacterHasAGlyph) {
