@@ -150,7 +150,7 @@ def fat_snare(rng):
     body = np.sin(sweep_phase(freq)) + 0.3 * np.sin(sweep_phase(freq * 1.48))
     body *= decay(t, 0.1)
     hiss = biquad(biquad(noise(rng, len(t)), "lp", 3200), "hp", 400) * decay(t, 0.15)
-    return 0.9 * body + 0.9 * hiss
+    return 0.8 * body + 1.5 * hiss
 
 
 def ride(rng):
