@@ -17,6 +17,11 @@ void keepClockNear(MachineState& s, Uint32 ticks) {
     return;
   }
   Uint32 whole = Uint32(s.nextStepTime);
+  // The epoch must not pass now, or the reading would wrap and fire the step early. With the
+  // step still ahead, 2^24 ms is both behind now and exact to take off a time that large.
+  if (whole > Uint32(ticks - s.clockEpoch)) {
+    whole = exactSpan;
+  }
   s.clockEpoch += whole;
   s.nextStepTime -= float(whole);
 }
