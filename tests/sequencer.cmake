@@ -1,0 +1,1 @@
+drum_test(sequencer_test)
