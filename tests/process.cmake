@@ -1,5 +1,7 @@
-# The program as a process: start-up with broken assets, the start-up failures and the hand-over
-# to the menu program.
+# The program as a process (start-up with broken assets, the start-up failures, the hand-over to
+# the menu program) and the seeded soak test.
+drum_test(soak_test)
+
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 add_test(NAME process
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/process_test.py
