@@ -1,1 +1,2 @@
 drum_test(sequencer_test)
+drum_test(display_test)

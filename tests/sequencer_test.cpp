@@ -16,6 +16,18 @@ namespace {
 
 using harness::freshMachine;
 
+// Closes the audio device before the process exits, so the mixer's thread is not left running
+// while the libraries are torn down.
+class CloseAudioAtExit : public ::testing::Environment {
+public:
+  void TearDown() override {
+    Mix_HaltChannel(-1);
+    Mix_CloseAudio();
+  }
+};
+::testing::Environment* const closeAudio =
+    ::testing::AddGlobalTestEnvironment(new CloseAudioAtExit);
+
 // The two built-in patterns, one row per track, steps 0..15 left to right.
 const char* const presetArows[trackCount] = {
     "0000000000000010", "1010101010101000", "1000001000100110", "0000100000001000",
@@ -469,6 +481,11 @@ INSTANTIATE_TEST_SUITE_P(
         TempoCase{"fineDownFrom20_05", 20.05f, tempoDown, true, 20.0f},
         TempoCase{"coarseUpFrom219_5", 219.5f, tempoUp, false, 220.0f},
         TempoCase{"fineUpFrom219_95", 219.95f, tempoUp, true, 220.0f},
+        // just inside a bound, kept as it is
+        TempoCase{"fineDownFrom20_6", 20.6f, tempoDown, true, 20.5f},
+        TempoCase{"coarseDownFrom21_5", 21.5f, tempoDown, false, 20.5f},
+        TempoCase{"fineUpFrom219_8", 219.8f, tempoUp, true, 219.900009f},
+        TempoCase{"coarseUpFrom218_5", 218.5f, tempoUp, false, 219.5f},
         // landing on a bound, and leaving one
         TempoCase{"coarseDownFrom21", 21.0f, tempoDown, false, 20.0f},
         TempoCase{"coarseUpFrom219", 219.0f, tempoUp, false, 220.0f},
