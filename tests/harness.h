@@ -45,6 +45,12 @@ inline void startSdl(SampleBank* bank = nullptr) {
     font = TTF_OpenFont(assetPath("bmmini.ttf").c_str(), 8);
     Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 512);
     Mix_AllocateChannels(trackCount);
+    // The mixer's thread must stop before the libraries unload at exit, or it may call into
+    // one that has already gone.
+    std::atexit([] {
+      Mix_CloseAudio();
+      SDL_Quit();
+    });
   }
   if (bank != nullptr) {
     static const char* const files[trackCount] = {
