@@ -1,0 +1,2 @@
+drum_test(controls_test)
+drum_test(loop_test)
