@@ -2,6 +2,7 @@
 #include <SDL_image.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 #include "display/text.h"
@@ -54,9 +55,25 @@ SDL_Surface* loadBackground() {
   return converted;
 }
 
+// The mixer would take a WAV, AIFF or VOC file under any name; the kit is Ogg Vorbis only, so
+// a file that is not one is refused, not guessed at.
+bool isOggFile(SDL_RWops* file) {
+  char magic[4] = {};
+  bool ogg = SDL_RWread(file, magic, 1, 4) == 4 && std::memcmp(magic, "OggS", 4) == 0;
+  SDL_RWseek(file, 0, RW_SEEK_SET);
+  if (!ogg) {
+    SDL_SetError("not an Ogg Vorbis file");
+  }
+  return ogg;
+}
+
 void loadSamples(SampleBank& bank) {
   for (int t = 0; t < trackCount; t++) {
     SDL_RWops* file = SDL_RWFromFile(sampleFiles[t], "rb");
+    if (file != nullptr && !isOggFile(file)) {
+      SDL_RWclose(file);
+      file = nullptr;
+    }
     // the loader closes the reader itself
     bank.chunk[t] = file != nullptr ? Mix_LoadWAV_RW(file, 1) : nullptr;
     if (bank.chunk[t] == nullptr) {

@@ -76,7 +76,7 @@ def png(width, height):
 
 
 def pcm_wav():
-    """A short 16-bit PCM WAV, a format the mixer decodes whatever the file is named."""
+    """A short 16-bit PCM WAV: the mixer would decode it, but the kit takes Ogg Vorbis only."""
     out = io.BytesIO()
     with wave.open(out, "wb") as w:
         w.setnchannels(1)
@@ -117,7 +117,7 @@ KIND_DAMAGE = {
         "PNG named .ttf": (lambda o, s: png(16, 16), "reported"),
     },
     "sample": {
-        "16-bit PCM WAV named .ogg": (lambda o, s: pcm_wav(), "accepted"),
+        "16-bit PCM WAV named .ogg": (lambda o, s: pcm_wav(), "reported"),
         "MPEG WAV named .ogg": (lambda o, s: mpeg_wav(), "reported"),
     },
 }
