@@ -24,18 +24,6 @@ using harness::Rgb;
 
 const Rgb black = {0, 0, 0};
 
-// Closes the audio device before the process exits, so the mixer's thread is not left running
-// while the libraries are torn down.
-class CloseAudioAtExit : public ::testing::Environment {
-public:
-  void TearDown() override {
-    Mix_HaltChannel(-1);
-    Mix_CloseAudio();
-  }
-};
-::testing::Environment* const closeAudio =
-    ::testing::AddGlobalTestEnvironment(new CloseAudioAtExit);
-
 // A background that varies from pixel to pixel and never holds black, white, pure red or pure
 // green, so anything drawn over it, a shadow included, tells from what lies beneath.
 SDL_Surface* patternedBackground() {

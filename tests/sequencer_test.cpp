@@ -16,18 +16,6 @@ namespace {
 
 using harness::freshMachine;
 
-// Closes the audio device before the process exits, so the mixer's thread is not left running
-// while the libraries are torn down.
-class CloseAudioAtExit : public ::testing::Environment {
-public:
-  void TearDown() override {
-    Mix_HaltChannel(-1);
-    Mix_CloseAudio();
-  }
-};
-::testing::Environment* const closeAudio =
-    ::testing::AddGlobalTestEnvironment(new CloseAudioAtExit);
-
 // The two built-in patterns, one row per track, steps 0..15 left to right.
 const char* const presetArows[trackCount] = {
     "0000000000000010", "1010101010101000", "1000001000100110", "0000100000001000",
