@@ -1,0 +1,17 @@
+# End-to-end tests: the real program in a real X window (Xvfb), driven by xdotool, captured
+# with ImageMagick and recorded from a PulseAudio null sink. Each starts its own display and
+# sound server. They run one at a time: the timing checks listen to the program, and another
+# busy test beside them would be heard as well.
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+set(e2e_flags "")
+if(SANITIZE)
+  # the sanitizers slow every frame; the checks of timing are skipped there
+  set(e2e_flags --sanitized)
+endif()
+foreach(name startup play tempo shuffle edit presets quit)
+  add_test(NAME e2e_${name}
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/e2e/e2e_${name}.py
+                   $<TARGET_FILE:pocketdrum> ${PROJECT_SOURCE_DIR} ${e2e_flags})
+  set_tests_properties(e2e_${name} PROPERTIES LABELS e2e RUN_SERIAL TRUE TIMEOUT 300
+                       ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
+endforeach()

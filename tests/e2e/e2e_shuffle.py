@@ -1,0 +1,95 @@
+"""Shuffle: x shows "SHFL" and splits each pair of sixteenths 5 : 3, the long gap after the odd
+steps (the first of each pair, column 0 among them); x again evens them out and hides it."""
+
+import time
+
+from session import (AUDIO_PERIOD_MS, FRAME_MS, SHUFFLE_LABEL, STEP_MS_94, Grid,
+                     background_reference, period_tolerance, play_row, run, shadow_ok,
+                     split_tolerance,
+                     text_mask)
+
+HAT = 1
+LONG_MS = 1.25 * STEP_MS_94  # 199.5 ms
+SHORT_MS = 0.75 * STEP_MS_94  # 119.7 ms
+
+
+def shuffle_shown(s, background):
+    frame = s.capture()
+    x, y, w = SHUFFLE_LABEL
+    lit = text_mask(frame, x, y, w, background)
+    checked, black = shadow_ok(frame, lit)
+    return len(lit) >= 10 and checked > 0 and black == checked, len(lit)
+
+
+def play(s, seconds):
+    _, start = s.keydown("space")
+    s.keyup("space")
+    time.sleep(seconds)
+    _, stop = s.keydown("space")
+    s.keyup("space")
+    return [1000.0 * t for t in s.onset_times(start - 0.1, stop + 0.3)]
+
+
+def body(s, c, args):
+    background = background_reference(args.repo)
+    if not c.check(background is not None, "assets/gui.png reads as a 320 x 240 picture"):
+        return
+    pattern = play_row(s, HAT, background)
+    c.check(pattern[HAT] == "1" * 16 and pattern.count("0" * 16) == 9,
+            "the keys enter a closed hat on every step", "grid read back: %s" % pattern)
+    shown, lit = shuffle_shown(s, background)
+    c.check(not shown and lit == 0, "no SHFL before x", "%d white pixels" % lit)
+    s.key("x")
+    s.settle()
+    shown, lit = shuffle_shown(s, background)
+    c.check(shown, "x shows SHFL at (109, 40) in white with its shadow", "%d white pixels" % lit)
+
+    times = play(s, 8.0)
+    if not c.check(len(times) >= 40, "the hat sounds on every step", "%d hits" % len(times)):
+        return
+    gaps = [b - a for a, b in zip(times, times[1:])]
+    # the first hit is step 1, an odd step: the gaps after hits 0, 2, 4 ... are the long ones
+    longs, shorts = gaps[0::2], gaps[1::2]
+    slack = AUDIO_PERIOD_MS + FRAME_MS
+    c.check(all(abs(g - LONG_MS) <= slack for g in longs),
+            "every gap after an odd step is 1.25 steps (%.1f ms)" % LONG_MS,
+            "range %.1f .. %.1f ms" % (min(longs), max(longs)))
+    c.check(all(abs(g - SHORT_MS) <= slack for g in shorts),
+            "every gap after an even step is 0.75 steps (%.1f ms)" % SHORT_MS,
+            "range %.1f .. %.1f ms" % (min(shorts), max(shorts)))
+    grid = Grid(times, STEP_MS_94, shuffle=True)
+    missing, doubled = grid.slots()
+    c.check(missing == 0 and doubled == 0, "no step missing or doubled",
+            "%d missing, %d doubled" % (missing, doubled))
+    tol = period_tolerance(len(times))
+    split = split_tolerance(len(times))
+    c.check(abs(grid.period - STEP_MS_94) <= tol and abs(grid.long - LONG_MS) <= split,
+            "a grid of pairs fits: two steps a pair, split 5 : 3",
+            "step %.3f ms (allowed %.2f), first of a pair %.3f ms (allowed %.2f), ratio %.3f" %
+            (grid.period, tol, grid.long, split, grid.long / (2 * grid.period - grid.long)))
+    worst = max(abs(r) for r in grid.residuals)
+    if args.sanitized:
+        c.skip("every hit within one audio period of the grid of pairs", "sanitizer build")
+    else:
+        c.check(worst <= AUDIO_PERIOD_MS, "every hit within one audio period of the grid of pairs",
+                "worst %.2f ms; beyond: %s" % (worst, grid.outliers(AUDIO_PERIOD_MS)))
+
+    s.key("x")
+    s.settle()
+    shown, lit = shuffle_shown(s, background)
+    c.check(not shown and lit == 0, "x again hides SHFL", "%d white pixels" % lit)
+    times = play(s, 5.0)
+    if len(times) >= 10:
+        grid = Grid(times, STEP_MS_94)
+        gaps = [b - a for a, b in zip(times, times[1:])]
+        c.check(all(abs(g - STEP_MS_94) <= slack for g in gaps),
+                "without shuffle the gaps are even again",
+                "range %.1f .. %.1f ms" % (min(gaps), max(gaps)))
+        c.check(abs(grid.period - STEP_MS_94) <= period_tolerance(len(times)),
+                "and one step long", "%.3f ms" % grid.period)
+    else:
+        c.check(False, "the hat sounds on every step without shuffle", "%d hits" % len(times))
+
+
+if __name__ == "__main__":
+    raise SystemExit(run("e2e_shuffle", body))

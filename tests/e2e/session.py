@@ -1,0 +1,1086 @@
+"""The drum machine as a person meets it: a real window, real keys, recorded sound.
+
+A Session starts, on its own and for itself alone:
+  - Xvfb on a free display number (the server picks it and reports it through -displayfd);
+  - a PulseAudio server with a null sink "rec", its own runtime folder and socket, anonymous
+    access, no system daemon;
+  - parec recording the sink's monitor as raw 16-bit stereo at 44100 Hz into a file;
+  - the program, with the repository root as its working directory.
+It drives the program with xdotool, captures the window with ImageMagick's import, and reads the
+recording back. Everything it starts it stops by process id, and it removes its folder.
+
+Only the Python standard library is used.
+"""
+
+import array
+import ctypes
+import ctypes.util
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+RATE = 44100  # Hz, the program's output rate and the sink's
+CHANNELS = 2
+FRAME_BYTES = 2 * CHANNELS
+
+# The physics that every tolerance is made of.
+AUDIO_PERIOD_MS = 512 * 1000.0 / RATE  # one mixer buffer, 11.61 ms: a hit starts on its boundary
+FRAME_MS = 1000.0 / 60  # one display frame at 60 Hz: an event waits at most this for the loop
+
+STEP_MS_94 = 15000.0 / 94  # one sixteenth at the start-up tempo
+
+# The program's grid, in screen pixels.
+CELL = 13
+
+
+def cell_origin(col, row):
+    return 61 + 16 * col, 63 + 17 * row
+
+
+# The cursor frame's four bars around cell (col, row): x, y, w, h.
+def cursor_bars(col, row):
+    x, y = 16 * col, 17 * row
+    return [(59 + x, 61 + y, 17, 2), (59 + x, 63 + y, 2, 15), (74 + x, 63 + y, 2, 15),
+            (61 + x, 76 + y, 13, 2)]
+
+
+PRESET_A = ["0000000000000010", "1010101010101000", "1000001000100110", "0000100000001000",
+            "0000000000000001", "1000100100001000", "1000001000100010", "0100000000010000",
+            "0000100000000000", "0000001001000000"]
+PRESET_B = ["1000100000001000", "0010001010100010", "1000000100010000", "0000100000001000",
+            "0000000001001001", "0000000100100010", "0010010010010010", "0000000100010000",
+            "0010001010100010", "0000000100100000"]
+EMPTY = ["0" * 16] * 10
+
+# Where the labels stand (top-left of the text) and how far right each may reach.
+STEP_LABEL = (2, 40, 56)
+TEMPO_LABEL = (60, 40, 48)
+SHUFFLE_LABEL = (109, 40, 30)
+LABEL_HEIGHT = 11
+
+
+def track_label(row):
+    return 4, 65 + 17 * row, 54
+
+
+REQUIRED_TOOLS = ["Xvfb", "pulseaudio", "pactl", "parec", "xdotool", "import"]
+
+
+class SessionError(RuntimeError):
+    pass
+
+
+def require_tools():
+    missing = [t for t in REQUIRED_TOOLS if shutil.which(t) is None]
+    if missing:
+        raise SessionError("missing programs: " + ", ".join(missing) +
+                           " (scripts/deps.sh test installs them)")
+
+
+def convert_program():
+    # The real ImageMagick, whatever stands in front of it on the PATH.
+    for name in ("/usr/bin/convert", "convert"):
+        if shutil.which(name):
+            return name
+    raise SessionError("ImageMagick's convert is missing")
+
+
+# ---------------------------------------------------------------- pictures
+
+
+class Frame:
+    """An RGB picture, 8 bits a channel, as captured from the window or read from a file."""
+
+    def __init__(self, width, height, data):
+        self.width = width
+        self.height = height
+        self.data = data
+
+    @staticmethod
+    def from_ppm(blob):
+        # P6, then width, height and maxval separated by whitespace, then the pixels
+        fields = []
+        pos = 2
+        while len(fields) < 3:
+            while blob[pos:pos + 1].isspace():
+                pos += 1
+            if blob[pos:pos + 1] == b"#":
+                pos = blob.index(b"\n", pos) + 1
+                continue
+            end = pos
+            while not blob[end:end + 1].isspace():
+                end += 1
+            fields.append(int(blob[pos:end]))
+            pos = end
+        if blob[:2] != b"P6" or fields[2] != 255:
+            raise SessionError("not an 8-bit PPM picture")
+        pos += 1
+        w, h = fields[0], fields[1]
+        return Frame(w, h, blob[pos:pos + 3 * w * h])
+
+    @staticmethod
+    def from_file(path):
+        out = subprocess.run([convert_program(), path, "-depth", "8", "ppm:-"],
+                             capture_output=True, timeout=30, check=True).stdout
+        return Frame.from_ppm(out)
+
+    def px(self, x, y):
+        i = 3 * (y * self.width + x)
+        return self.data[i], self.data[i + 1], self.data[i + 2]
+
+    def box(self, x, y, w, h):
+        """Every (x, y, colour) of a rectangle, clipped to the picture."""
+        for yy in range(max(0, y), min(self.height, y + h)):
+            for xx in range(max(0, x), min(self.width, x + w)):
+                yield xx, yy, self.px(xx, yy)
+
+    def save_png(self, path):
+        ppm = b"P6\n%d %d\n255\n" % (self.width, self.height) + self.data
+        subprocess.run([convert_program(), "ppm:-", "png:" + path], input=ppm, timeout=30,
+                       check=True)
+
+
+def rgb565(c):
+    """A colour as the 16-bit screen holds it: 5 bits red, 6 green, 5 blue."""
+    return c[0] >> 3, c[1] >> 2, c[2] >> 3
+
+
+def same_on_screen(seen, drawn):
+    """True when a captured pixel is the drawn colour after the 16-bit round trip; one level of
+    slack in each channel allows for any way of widening 5 and 6 bits back to 8."""
+    a, b = rgb565(seen), rgb565(drawn)
+    return all(abs(p - q) <= 1 for p, q in zip(a, b))
+
+
+def is_red_cell(c):
+    return same_on_screen(c, (192, 0, 0))
+
+
+def is_green_cell(c):
+    return same_on_screen(c, (0, 255, 0))
+
+
+def is_white(c):
+    return min(c) >= 240
+
+
+def is_black(c):
+    return max(c) <= 8
+
+
+def cell_state(frame, col, row, background):
+    """'red', 'green', 'well' (the background untouched) or 'other' for one cell's square."""
+    x0, y0 = cell_origin(col, row)
+    kinds = set()
+    for x, y, c in frame.box(x0, y0, CELL, CELL):
+        if is_red_cell(c):
+            kinds.add("red")
+        elif is_green_cell(c):
+            kinds.add("green")
+        elif background is not None and same_on_screen(c, background.px(x, y)):
+            kinds.add("well")
+        else:
+            kinds.add("other")
+        if len(kinds) > 1:
+            return "other"
+    return kinds.pop()
+
+
+def grid_cells(frame, background):
+    """The states of all 160 cells, rows of 16."""
+    return [[cell_state(frame, c, r, background) for c in range(16)] for r in range(10)]
+
+
+def grid_as_pattern(cells):
+    return ["".join("1" if s in ("red", "green") else "0" for s in row) for row in cells]
+
+
+def is_red_text(c):
+    return same_on_screen(c, (255, 0, 0))
+
+
+def text_mask(frame, x, y, width, background, lit_colour=is_white):
+    """The set of text pixels (white, or as lit_colour says) in a label's box, leaving out the
+    pixels where the background has that colour itself."""
+    lit = set()
+    for xx, yy, c in frame.box(x - 1, y - 1, width + 1, LABEL_HEIGHT + 1):
+        if lit_colour(c) and not (background is not None and lit_colour(background.px(xx, yy))):
+            lit.add((xx, yy))
+    return lit
+
+
+def shadow_ok(frame, lit):
+    """The black shadow at (-1, -1): wherever a text pixel's upper-left neighbour is not text
+    itself, that neighbour is black. Returns (pixels checked, pixels that were black)."""
+    checked = black = 0
+    for (x, y) in lit:
+        if (x - 1, y - 1) in lit:
+            continue
+        checked += 1
+        if is_black(frame.px(x - 1, y - 1)):
+            black += 1
+    return checked, black
+
+
+def glyphs(lit):
+    """The text pixels split into characters at empty columns, left to right; each glyph is a
+    frozenset of (dx, dy) from its own left edge and the label's top row."""
+    if not lit:
+        return []
+    top = min(y for _, y in lit)
+    columns = sorted({x for x, _ in lit})
+    runs = []
+    for x in columns:
+        if runs and x == runs[-1][-1] + 1:
+            runs[-1].append(x)
+        else:
+            runs.append([x])
+    out = []
+    for run in runs:
+        left = run[0]
+        out.append(frozenset((x - left, y - top) for (x, y) in lit if left <= x <= run[-1]))
+    return out
+
+
+class Reader:
+    """Reads the digits of the status labels, with glyphs learnt from the program's own track
+    labels "sample 0" to "sample 9": the last character of each is its digit."""
+
+    def __init__(self, frame, background):
+        self.digits = {}
+        for row in range(10):
+            x, y, w = track_label(row)
+            found = glyphs(text_mask(frame, x, y, w, background))
+            if found:
+                self.digits[found[-1]] = str(row)
+        self.background = background
+
+    def complete(self):
+        return len(self.digits) == 10
+
+    def read(self, frame, label, lit_colour=is_white):
+        """The label's characters: digits as digits, anything else as '?'."""
+        x, y, w = label
+        lit = text_mask(frame, x, y, w, self.background, lit_colour)
+        # glyphs are compared from the label's top row, the same for digits and track labels
+        return "".join(self.digits.get(g, "?") for g in glyphs(lit))
+
+    def digits_of(self, frame, label, lit_colour=is_white):
+        return "".join(ch for ch in self.read(frame, label, lit_colour) if ch != "?")
+
+
+# ---------------------------------------------------------------- sound
+
+
+class Recording:
+    """The raw recording of the sink's monitor: interleaved signed 16-bit stereo."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def frames_so_far(self):
+        try:
+            return os.path.getsize(self.path) // FRAME_BYTES
+        except OSError:
+            return 0
+
+    def read(self, first=0, last=None):
+        """Samples of frames first..last-1, interleaved."""
+        with open(self.path, "rb") as f:
+            f.seek(first * FRAME_BYTES)
+            count = -1 if last is None else max(0, last - first) * FRAME_BYTES
+            blob = f.read(count)
+        blob = blob[:len(blob) - len(blob) % FRAME_BYTES]
+        a = array.array("h")
+        a.frombytes(blob)
+        if sys.byteorder != "little":
+            a.byteswap()
+        return a
+
+
+def block_peaks(samples, block):
+    """The largest magnitude over both channels in each block of frames."""
+    step = block * CHANNELS
+    out = []
+    for i in range(0, len(samples), step):
+        part = samples[i:i + step]
+        out.append(max(max(part), -min(part)))
+    return out
+
+
+def peak(samples):
+    if not samples:
+        return 0
+    return max(max(samples), -min(samples))
+
+
+def detect_onsets(samples, refractory_ms=25.0):
+    """Frame indices where a hit starts.
+
+    A hit starts where the level jumps to at least twice what it was over the one audio period
+    before and stands well clear of the quiet tails (1/16 of the loudest hit). The previous hit
+    of a track may still be sounding (the new hit cuts it), so 'after silence' is not required.
+    The start is then placed on the first frame that rises above twice that earlier level (and
+    above 1/128 of the loudest hit), which lands on the same point of the same waveform every
+    time. refractory_ms is shorter than the closest two hits can come and longer than any
+    attack."""
+    block = 32  # frames, 0.73 ms
+    peaks = block_peaks(samples, block)
+    if not peaks:
+        return []
+    loudest = max(peaks)
+    if loudest == 0:
+        return []
+    clear = max(loudest / 16.0, 16)
+    floor = max(loudest / 128.0, 2)
+    look_back = int(round(AUDIO_PERIOD_MS * RATE / 1000.0 / block))
+    refractory = int(refractory_ms * RATE / 1000.0 / block)
+    onsets = []
+    last = -refractory - 1
+    for k, p in enumerate(peaks):
+        if p < clear or k - last <= refractory:
+            continue
+        before = max(peaks[max(0, k - look_back):k], default=0)
+        if p < 2 * before:
+            continue
+        threshold = max(2 * before, floor)
+        start = max(0, (k - 1) * block)
+        at = None
+        for n in range(start, (k + 1) * block):
+            v = max(abs(samples[2 * n]), abs(samples[2 * n + 1]))
+            if v > threshold:
+                at = n
+                break
+        onsets.append(at if at is not None else k * block)
+        last = k
+    return onsets
+
+
+def dropouts(samples, loud=100, shortest=8):
+    """Frame indices where the sound breaks off into exact silence while loud and resumes: the
+    sink ran dry. A hit decays through small values before its chunk ends, so a jump from a
+    level above loud straight to zero, lasting at least shortest frames, is a gap."""
+    found = []
+    n = 0
+    frames = len(samples) // 2
+    while n < frames:
+        if samples[2 * n] != 0 or samples[2 * n + 1] != 0:
+            n += 1
+            continue
+        m = n
+        while m < frames and samples[2 * m] == 0 and samples[2 * m + 1] == 0:
+            m += 1
+        if m - n >= shortest and 0 < n and m < frames:
+            before = peak(samples[2 * max(0, n - 8):2 * n])
+            if before > loud:
+                found.append(n)
+        n = m
+    return found
+
+
+def last_sound(samples, level=0):
+    """The frame index just past the last frame whose magnitude exceeds level, or 0."""
+    for n in range(len(samples) // 2 - 1, -1, -1):
+        if abs(samples[2 * n]) > level or abs(samples[2 * n + 1]) > level:
+            return n + 1
+    return 0
+
+
+class Timeline:
+    """time = origin + frame / rate, in s on the monotonic clock."""
+
+    def __init__(self, origin, rate):
+        self.origin = origin
+        self.rate = rate
+
+    def time(self, frame):
+        return self.origin + frame / self.rate
+
+    def frame(self, t):
+        return int(round((t - self.origin) * self.rate))
+
+
+class RecordingClock:
+    """When each recorded frame was recorded.
+
+    The sink's clock is not quite the system's: PulseAudio's null sink renders a few hundred
+    ppm more frames than real time while a client asks for short blocks (it rounds each block's
+    length down to whole microseconds), so frame n is not at start + n / 44100 s. Instead the
+    length of the recording is looked at every few ms: each look (t, n) says frames up to n had
+    been recorded by t. In every quarter second the look that found the most frames for its time
+    is the least delayed, and a straight line through those, fitted over the span in question
+    and kept to their lower edge, maps frames to times."""
+
+    WINDOW = 0.25  # s
+
+    def __init__(self):
+        self.looks = []
+        self.lock = threading.Lock()
+
+    def look(self, t, n):
+        with self.lock:
+            self.looks.append((t, n))
+
+    def fit(self, t_from, t_to):
+        with self.lock:
+            looks = [(t, n) for t, n in self.looks if t_from - 1.0 <= t <= t_to + 1.0 and n > 0]
+            if len(looks) < 2:
+                looks = self.looks[-2000:]
+        if not looks:
+            raise SessionError("nothing recorded yet")
+        best = {}
+        for t, n in looks:
+            k = int(t // self.WINDOW)
+            lag = t - n / float(RATE)
+            if k not in best or lag < best[k][0]:
+                best[k] = (lag, t, n)
+        points = [(n, t) for _, t, n in best.values()]
+        if len(points) < 3:
+            n, t = min(points, key=lambda p: p[1] - p[0] / float(RATE))
+            return Timeline(t - n / float(RATE), float(RATE))
+        ns = [p[0] for p in points]
+        ts = [p[1] for p in points]
+        a, b = fit_line(ns, ts)
+        for _ in range(3):
+            # keep to the lower edge: the looks that came late lie above the line
+            res = [t - (a + b * n) for n, t in points]
+            cut = median(res)
+            kept = [(n, t) for (n, t), r in zip(points, res) if r <= cut]
+            if len(kept) < 3:
+                break
+            a, b = fit_line([p[0] for p in kept], [p[1] for p in kept])
+        res = [t - (a + b * n) for n, t in points]
+        a += min(res)
+        return Timeline(a, 1.0 / b)
+
+
+# ---------------------------------------------------------------- grids
+
+
+def fit_line(ks, ts):
+    n = len(ks)
+    mk = sum(ks) / n
+    mt = sum(ts) / n
+    sxx = sum((k - mk) ** 2 for k in ks)
+    sxy = sum((k - mk) * (t - mt) for k, t in zip(ks, ts))
+    slope = sxy / sxx
+    return mt - slope * mk, slope
+
+
+def solve3(m, v):
+    """Solves a 3x3 linear system by Cramer's rule."""
+
+    def det(a):
+        return (a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+                a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+                a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]))
+
+    d = det(m)
+    out = []
+    for i in range(3):
+        mi = [row[:] for row in m]
+        for r in range(3):
+            mi[r][i] = v[r]
+        out.append(det(mi) / d)
+    return out
+
+
+class Grid:
+    """A straight grid fitted by least squares to onset times (ms).
+
+    Plain: t = origin + period * k. With shuffle the steps come in pairs of two step lengths
+    split long : short, so t = origin + 2 * period * (k // 2) + long * (k % 2), k = 0 being the
+    first step of a pair (the program's odd steps, column 0 among them)."""
+
+    def __init__(self, times, period, shuffle=False):
+        self.shuffle = shuffle
+        self.times = list(times)
+        self.period = period
+        self.origin = self.times[0]
+        self.long = 1.25 * period
+        for _ in range(4):
+            self.index = [self._nearest(t) for t in self.times]
+            self._fit()
+        self.residuals = [t - self.at(k) for t, k in zip(self.times, self.index)]
+
+    def at(self, k):
+        if not self.shuffle:
+            return self.origin + self.period * k
+        return self.origin + 2 * self.period * (k // 2) + self.long * (k % 2)
+
+    def _nearest(self, t):
+        if not self.shuffle:
+            return int(round((t - self.origin) / self.period))
+        pair = int((t - self.origin + self.period) // (2 * self.period))
+        best = None
+        for k in (2 * pair - 2, 2 * pair - 1, 2 * pair, 2 * pair + 1, 2 * pair + 2):
+            if best is None or abs(self.at(k) - t) < abs(self.at(best) - t):
+                best = k
+        return best
+
+    def _fit(self):
+        if len(self.times) < 3:
+            return
+        if not self.shuffle:
+            self.origin, self.period = fit_line(self.index, self.times)
+            return
+        # unknowns: origin, period, long
+        rows = [(1.0, 2.0 * (k // 2), float(k % 2)) for k in self.index]
+        if len({r[2] for r in rows}) < 2:
+            return
+        m = [[sum(r[i] * r[j] for r in rows) for j in range(3)] for i in range(3)]
+        v = [sum(r[i] * t for r, t in zip(rows, self.times)) for i in range(3)]
+        self.origin, self.period, self.long = solve3(m, v)
+
+    def outliers(self, limit):
+        """'k:residual' for each onset further than limit (ms) from its place."""
+        return " ".join("%d:%+.1f" % (k, r) for k, r in zip(self.index, self.residuals)
+                        if abs(r) > limit)
+
+    def slots(self):
+        """(missing, doubled): grid places between the first and last onset with no onset, and
+        onsets that share a place with another."""
+        seen = {}
+        for k in self.index:
+            seen[k] = seen.get(k, 0) + 1
+        span = range(min(self.index), max(self.index) + 1)
+        missing = sum(1 for k in span if k not in seen)
+        doubled = sum(c - 1 for c in seen.values())
+        return missing, doubled
+
+
+def percentile(values, q):
+    s = sorted(values)
+    if not s:
+        return float("nan")
+    i = min(len(s) - 1, max(0, int(round(q / 100.0 * (len(s) - 1)))))
+    return s[i]
+
+
+def median(values):
+    s = sorted(values)
+    n = len(s)
+    if n == 0:
+        return float("nan")
+    return s[n // 2] if n % 2 else 0.5 * (s[n // 2 - 1] + s[n // 2])
+
+
+def period_tolerance(count):
+    """How far a fitted period may stray when each of count onsets lies within one audio period
+    of its place: least squares spreads that error over the span as at most 3 E / n."""
+    return 3.0 * AUDIO_PERIOD_MS / max(1, count)
+
+
+def split_tolerance(count):
+    """How far the fitted length of the first step of a shuffled pair may stray. It is a
+    difference of two onsets, each off by up to one audio period (uniform: a standard deviation
+    of period / sqrt 12), averaged over count / 2 pairs; four standard deviations."""
+    return 4.0 * AUDIO_PERIOD_MS / 12 ** 0.5 * (4.0 / max(1, count)) ** 0.5
+
+
+# ---------------------------------------------------------------- X11 close request
+
+
+class _XClientMessageEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+
+class _XEvent(ctypes.Union):
+    _fields_ = [("xclient", _XClientMessageEvent), ("pad", ctypes.c_long * 24)]
+
+
+def send_close_request(display, window):
+    """What a window manager sends when the user closes a window: a ClientMessage of type
+    WM_PROTOCOLS carrying WM_DELETE_WINDOW."""
+    libname = ctypes.util.find_library("X11") or "libX11.so.6"
+    x11 = ctypes.CDLL(libname)
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.POINTER(_XEvent)]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    dpy = x11.XOpenDisplay(display.encode())
+    if not dpy:
+        raise SessionError("cannot open display " + display)
+    try:
+        ev = _XEvent()
+        ev.xclient.type = 33  # ClientMessage
+        ev.xclient.send_event = 1
+        ev.xclient.display = dpy
+        ev.xclient.window = window
+        ev.xclient.message_type = x11.XInternAtom(dpy, b"WM_PROTOCOLS", 0)
+        ev.xclient.format = 32
+        ev.xclient.data[0] = x11.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)
+        ev.xclient.data[1] = 0  # CurrentTime
+        x11.XSendEvent(dpy, window, 0, 0, ctypes.byref(ev))
+        x11.XFlush(dpy)
+    finally:
+        x11.XCloseDisplay(dpy)
+
+
+# ---------------------------------------------------------------- the session
+
+
+def _stop(proc, grace=3.0):
+    """Ends one process that this module started, by its id: SIGTERM, then SIGKILL."""
+    if proc is None or proc.poll() is not None:
+        return
+    try:
+        os.kill(proc.pid, signal.SIGTERM)
+        proc.wait(timeout=grace)
+    except subprocess.TimeoutExpired:
+        os.kill(proc.pid, signal.SIGKILL)
+        proc.wait(timeout=grace)
+    except ProcessLookupError:
+        pass
+
+
+# The sound buffering the program's client asks the server for, in ms. SDL asks for a single
+# 512-sample buffer (11.6 ms) and then writes each buffer only when the server has room for all
+# of it, that is when the server's queue has run dry: on a busy machine its audio thread is then
+# late now and then, the sink plays a gap of silence (a dropout, heard as a click and seen as a
+# false hit) and the stream shifts against the clock. 20 ms leaves 8 ms to spare. SDL still
+# mixes one 512-sample buffer at a time, once per 11.6 ms of sound, so a hit still starts on a
+# buffer boundary and the timing quantum is the same.
+PULSE_LATENCY_MS = 20
+
+
+class Session:
+    """One display, one sound server, one recording and the program, started together.
+
+    slow: a factor for waits on start-up (the sanitizer build starts slower).
+    pulse_latency_ms: the buffering asked of the sound server for the program, or None for
+    what SDL asks for itself.
+    nice: a niceness for the program and the X server, or None."""
+
+    def __init__(self, program, repo, slow=1.0, keep=False, nice=None,
+                 pulse_latency_ms=PULSE_LATENCY_MS):
+        self.nice = nice
+        self.pulse_latency_ms = pulse_latency_ms
+        self.program = os.path.abspath(program)
+        self.repo = os.path.abspath(repo)
+        self.slow = slow
+        self.keep = keep
+        self.dir = None
+        self.xvfb = self.pulse = self.parec = self.proc = None
+        self.display = None
+        self.window = None
+        self.env = None
+        self.recording = None
+        self._clock = None
+        self._clock_stop = threading.Event()
+        self.clock = RecordingClock()
+        self.out_path = self.err_path = None
+        self.run_count = 0
+
+    # --- bring-up
+
+    def __enter__(self):
+        try:
+            self.start()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def start(self, program=True):
+        require_tools()
+        self.dir = tempfile.mkdtemp(prefix="pocketdrum-e2e-")
+        self._start_xvfb()
+        self._start_pulse()
+        self._start_recording()
+        if program:
+            self.start_program()
+
+    def _start_xvfb(self):
+        read_fd, write_fd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "640x480x24", "-nolisten",
+             "tcp", "-noreset"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL,
+            preexec_fn=self._priority,
+            stderr=open(os.path.join(self.dir, "xvfb.log"), "wb"))
+        os.close(write_fd)
+        number = b""
+        deadline = time.monotonic() + 20 * self.slow
+        while not number.endswith(b"\n"):
+            left = deadline - time.monotonic()
+            ready, _, _ = select.select([read_fd], [], [], max(0.0, left))
+            if not ready:
+                os.close(read_fd)
+                raise SessionError("Xvfb did not report a display number")
+            chunk = os.read(read_fd, 16)
+            if not chunk:
+                os.close(read_fd)
+                raise SessionError("Xvfb ended: " + self._log("xvfb.log"))
+            number += chunk
+        os.close(read_fd)
+        self.display = ":" + number.decode().strip()
+
+    def _start_pulse(self):
+        runtime = os.path.join(self.dir, "pulse")
+        os.mkdir(runtime, 0o700)
+        self.socket = os.path.join(runtime, "native")
+        script = os.path.join(self.dir, "server.pa")
+        with open(script, "w") as f:
+            f.write("load-module module-null-sink sink_name=rec rate=%d channels=%d norewinds=1\n" %
+                    (RATE, CHANNELS))
+            f.write("load-module module-native-protocol-unix auth-anonymous=1 socket=%s\n" %
+                    self.socket)
+            f.write("set-default-sink rec\n")
+        client_conf = os.path.join(self.dir, "client.conf")
+        with open(client_conf, "w") as f:
+            f.write("autospawn = no\n")
+        env = dict(os.environ)
+        for name in ("PULSE_SERVER", "PULSE_SINK", "PULSE_SOURCE", "WAYLAND_DISPLAY"):
+            env.pop(name, None)
+        env.update({
+            "HOME": self.dir,
+            "XDG_RUNTIME_DIR": runtime,
+            "PULSE_RUNTIME_PATH": runtime,
+            "PULSE_STATE_PATH": os.path.join(self.dir, "pulse-state"),
+            "PULSE_CLIENTCONFIG": client_conf,
+            "DISPLAY": self.display,
+        })
+        self.pulse = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+             "--disallow-exit", "--log-target=stderr", "-F", script],
+            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=open(os.path.join(self.dir, "pulse.log"), "wb"))
+        env["PULSE_SERVER"] = "unix:" + self.socket
+        self.env = env
+        deadline = time.monotonic() + 20 * self.slow
+        while True:
+            if self.pulse.poll() is not None:
+                raise SessionError("PulseAudio ended: " + self._log("pulse.log"))
+            ok = subprocess.run(["pactl", "info"], env=env, capture_output=True, timeout=10)
+            if ok.returncode == 0 and os.path.exists(self.socket):
+                break
+            if time.monotonic() > deadline:
+                raise SessionError("PulseAudio did not come up: " + self._log("pulse.log"))
+            time.sleep(0.05)
+
+    def _start_recording(self):
+        path = os.path.join(self.dir, "rec.raw")
+        out = open(path, "wb")
+        self.parec = subprocess.Popen(
+            ["parec", "-d", "rec.monitor", "--raw", "--format=s16le", "--rate=%d" % RATE,
+             "--channels=%d" % CHANNELS, "--latency-msec=10"], env=self.env, stdout=out,
+            stderr=open(os.path.join(self.dir, "parec.log"), "wb"))
+        out.close()
+        self.recording = Recording(path)
+        deadline = time.monotonic() + 10 * self.slow
+        while self.recording.frames_so_far() < RATE // 10:
+            if self.parec.poll() is not None or time.monotonic() > deadline:
+                raise SessionError("parec records nothing: " + self._log("parec.log"))
+            time.sleep(0.01)
+        self._clock = threading.Thread(target=self._watch_clock, daemon=True)
+        self._clock.start()
+
+    def _watch_clock(self):
+        while not self._clock_stop.is_set():
+            self.clock.look(time.monotonic(), self.recording.frames_so_far())
+            time.sleep(0.002)
+
+    def timeline(self, t_from, t_to):
+        """Maps recorded frames to monotonic times (s) over the span t_from..t_to."""
+        return self.clock.fit(t_from, t_to)
+
+    def start_program(self):
+        """Starts the program and waits for its first frames and the keyboard focus."""
+        self.run_count += 1
+        self.out_path = os.path.join(self.dir, "out%d.txt" % self.run_count)
+        self.err_path = os.path.join(self.dir, "err%d.txt" % self.run_count)
+        env = dict(self.env)
+        env["SDL_AUDIODRIVER"] = "pulseaudio"
+        if self.pulse_latency_ms is not None:
+            env["PULSE_LATENCY_MSEC"] = str(self.pulse_latency_ms)
+        env["SDL_VIDEODRIVER"] = "x11"
+        with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
+            self.proc = subprocess.Popen([self.program], cwd=self.repo, env=env,
+                                         stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                         preexec_fn=self._priority)
+        self.started_at = time.monotonic()
+        self.window = self._find_window()
+        self.focus()
+        self.wait_for_frames()
+
+    def _priority(self):
+        if self.nice is not None:
+            try:
+                os.nice(self.nice)
+            except OSError:
+                pass
+
+    def _find_window(self):
+        deadline = time.monotonic() + 30 * self.slow
+        while time.monotonic() < deadline:
+            if self.proc.poll() is not None:
+                raise SessionError("the program ended at start-up with status %d: %s" %
+                                   (self.proc.returncode, self.stderr()))
+            found = self.xdo("search", "--onlyvisible", "--pid", str(self.proc.pid), check=False)
+            ids = found.stdout.split()
+            if ids:
+                return int(ids[-1])
+            time.sleep(0.05)
+        raise SessionError("no window of the program appeared")
+
+    def focus(self):
+        # Xvfb has no window manager: the input focus is set on the window itself.
+        self.xdo("windowfocus", "--sync", str(self.window))
+
+    def wait_for_frames(self):
+        """Waits until the main loop draws: the tempo label shows."""
+        deadline = time.monotonic() + 30 * self.slow
+        while time.monotonic() < deadline:
+            frame = self.capture()
+            x, y, w = TEMPO_LABEL
+            if len(text_mask(frame, x, y, w, None)) > 20:
+                return frame
+            time.sleep(0.05)
+        raise SessionError("the tempo label never appeared")
+
+    # --- driving
+
+    def xdo(self, *args, check=True):
+        r = subprocess.run(["xdotool"] + list(args), env=self.env, capture_output=True,
+                           text=True, timeout=60)
+        if check and r.returncode != 0:
+            raise SessionError("xdotool %s failed: %s" % (" ".join(args), r.stderr.strip()))
+        return r
+
+    def key(self, *names, delay_ms=40):
+        """Presses and releases each key in turn. Returns (before, after) monotonic times."""
+        t0 = time.monotonic()
+        self.xdo("key", "--delay", str(delay_ms), *names)
+        return t0, time.monotonic()
+
+    def keydown(self, name):
+        t0 = time.monotonic()
+        self.xdo("keydown", name)
+        return t0, time.monotonic()
+
+    def keyup(self, name):
+        t0 = time.monotonic()
+        self.xdo("keyup", name)
+        return t0, time.monotonic()
+
+    def hold(self, name, seconds):
+        """Holds a key down for about the given time; returns the time it was really held, from
+        the end of sending the press to the end of sending the release (s)."""
+        _, down = self.keydown(name)
+        time.sleep(max(0.0, seconds - (time.monotonic() - down)))
+        _, up = self.keyup(name)
+        return up - down
+
+    def settle(self, seconds=0.15):
+        """Lets the program take the keys sent and draw a few frames."""
+        time.sleep(seconds * self.slow)
+
+    def capture(self):
+        out = subprocess.run(["import", "-window", str(self.window), "-depth", "8", "ppm:-"],
+                             env=self.env, capture_output=True, timeout=30)
+        if out.returncode != 0:
+            raise SessionError("import failed: " + out.stderr.decode(errors="replace"))
+        return Frame.from_ppm(out.stdout)
+
+    def close_request(self):
+        send_close_request(self.display, self.window)
+
+    def wait_exit(self, timeout):
+        """The program's exit status, or None if it is still running after timeout s."""
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def stdout(self):
+        with open(self.out_path, "rb") as f:
+            return f.read().decode(errors="replace")
+
+    def stderr(self):
+        with open(self.err_path, "rb") as f:
+            return f.read().decode(errors="replace")
+
+    # --- sound between two moments
+
+    def sound(self, t_from, t_to):
+        """(timeline, first frame number, samples) recorded between two monotonic times (s);
+        waits until the recording has them."""
+        self.wait_recorded(t_to)
+        line = self.timeline(t_from, t_to)
+        first = max(0, line.frame(t_from))
+        return line, first, self.recording.read(first, line.frame(t_to))
+
+    def wait_recorded(self, t):
+        """Waits until the recording holds what was played up to monotonic time t (s), with
+        50 ms to spare for the sound server's latency."""
+        time.sleep(max(0.0, t - time.monotonic()) + 0.05)
+        deadline = time.monotonic() + 5 * self.slow
+        while True:
+            line = self.timeline(t - 1.0, time.monotonic())
+            if self.recording.frames_so_far() >= line.frame(t + 0.05):
+                return
+            if time.monotonic() > deadline:
+                raise SessionError("the recording stopped growing")
+            time.sleep(0.01)
+
+    def onset_times(self, t_from, t_to):
+        """Monotonic times (s) of the hits recorded between two moments."""
+        line, first, samples = self.sound(t_from, t_to)
+        return [line.time(first + n) for n in detect_onsets(samples)]
+
+    # --- tear-down
+
+    def stop_program(self):
+        _stop(self.proc)
+
+    def close(self):
+        self._clock_stop.set()
+        for p in (self.proc, self.parec, self.pulse, self.xvfb):
+            _stop(p)
+        if self._clock is not None:
+            self._clock.join(timeout=1)
+        if self.dir and not self.keep:
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+    def _log(self, name):
+        try:
+            with open(os.path.join(self.dir, name), "rb") as f:
+                return f.read().decode(errors="replace").strip()[-2000:]
+        except OSError:
+            return ""
+
+
+# ---------------------------------------------------------------- entering patterns
+
+
+def clear_grid(s):
+    """SELECT held and B: the first B of a hold clears."""
+    s.keydown("Tab")
+    s.key("b")
+    s.keyup("Tab")
+    s.settle()
+
+
+def toggle_edit(s):
+    s.key("Tab")
+    s.settle()
+
+
+def enter_cells(s, row, cols, at=(0, 0)):
+    """In edit mode, with the cursor at (col, row) = at: walks to each column of cols on row
+    and toggles it with Return. Returns the cursor's place afterwards."""
+    col, r = at
+    keys = []
+    keys += ["Down"] * ((row - r) % 10)
+    for c in cols:
+        keys += ["Right"] * ((c - col) % 16)
+        keys.append("Return")
+        col = c
+    if keys:
+        s.key(*keys, delay_ms=25)
+    s.settle()
+    return col, row
+
+
+def play_row(s, row, background, cols=range(16)):
+    """Clears the grid and sets the cells cols of row from the keyboard, then leaves edit mode.
+    Returns the grid read back from the screen."""
+    clear_grid(s)
+    toggle_edit(s)
+    enter_cells(s, row, list(cols))
+    toggle_edit(s)
+    return grid_as_pattern(grid_cells(s.capture(), background))
+
+
+# ---------------------------------------------------------------- reporting
+
+
+class Checks:
+    """Soft assertions: each check is printed with its evidence, and the script's exit status
+    says whether all held."""
+
+    def __init__(self, name):
+        self.name = name
+        self.passed = 0
+        self.failed = 0
+        self.skipped = 0
+
+    def check(self, ok, what, evidence=""):
+        mark = "ok  " if ok else "FAIL"
+        print("%s %s%s" % (mark, what, (": " + evidence) if evidence else ""), flush=True)
+        if ok:
+            self.passed += 1
+        else:
+            self.failed += 1
+        return ok
+
+    def skip(self, what, why):
+        print("skip %s: %s" % (what, why), flush=True)
+        self.skipped += 1
+
+    def note(self, text):
+        print("     " + text, flush=True)
+
+    def finish(self):
+        print("%s: %d passed, %d failed, %d skipped" %
+              (self.name, self.passed, self.failed, self.skipped), flush=True)
+        return 0 if self.failed == 0 and self.passed > 0 else 1
+
+
+def background_reference(repo):
+    """assets/gui.png as pixels, or None when it cannot be read (then every well check that
+    needs it is skipped)."""
+    path = os.path.join(repo, "assets", "gui.png")
+    if not os.path.exists(path):
+        return None
+    try:
+        frame = Frame.from_file(path)
+    except (subprocess.SubprocessError, SessionError):
+        return None
+    if frame.width != 320 or frame.height != 240:
+        return None
+    return frame
+
+
+def parse_args(argv):
+    """program repo [--sanitized] [--keep]"""
+    import argparse
+    p = argparse.ArgumentParser()
+    p.add_argument("program")
+    p.add_argument("repo")
+    p.add_argument("--sanitized", action="store_true",
+                   help="the program is the sanitizer build: skip the checks of timing")
+    p.add_argument("--keep", action="store_true", help="keep the session's folder")
+    return p.parse_args(argv)
+
+
+def run(name, body, argv=None):
+    """Runs one end-to-end script: body(session, checks, args) inside a fresh session."""
+    args = parse_args(sys.argv[1:] if argv is None else argv)
+    checks = Checks(name)
+    slow = 4.0 if args.sanitized else 1.0
+    try:
+        with Session(args.program, args.repo, slow=slow, keep=args.keep) as s:
+            if args.keep:
+                print("session folder: " + s.dir, flush=True)
+            body(s, checks, args)
+    except SessionError as e:
+        checks.check(False, "the session ran", str(e))
+    return checks.finish()
