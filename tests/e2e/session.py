@@ -538,6 +538,17 @@ class Grid:
         v = [sum(r[i] * t for r, t in zip(rows, self.times)) for i in range(3)]
         self.origin, self.period, self.long = solve3(m, v)
 
+    def period_sigma(self):
+        """The standard error of the fitted step length (ms), from the scatter of the hits."""
+        n = len(self.times)
+        if n < 4:
+            return float("nan")
+        free = 3 if self.shuffle else 2
+        var = sum(r * r for r in self.residuals) / (n - free)
+        ks = [2 * (k // 2) for k in self.index] if self.shuffle else self.index
+        mk = sum(ks) / float(n)
+        return (var / sum((k - mk) ** 2 for k in ks)) ** 0.5
+
     def outliers(self, limit):
         """'k:residual' for each onset further than limit (ms) from its place."""
         return " ".join("%d:%+.1f" % (k, r) for k, r in zip(self.index, self.residuals)

@@ -1,0 +1,170 @@
+#!/usr/bin/env python3
+"""How tight the drum machine plays, measured the way a listener hears it.
+
+Runs the real program in a real window under Xvfb, playing into a PulseAudio null sink recorded
+with parec (the machinery of tests/e2e/session.py), enters one hit on every step of one track
+from the keyboard, and plays it at 94 and at 220 BPM, with and without shuffle. For each run it
+finds the hits in the recording and prints:
+
+  hits      found / expected from the time between the start and stop presses
+  miss/dbl  grid places between the first and last hit with no hit, hits sharing a place
+  error     each hit's distance from a straight grid fitted to the hits by least squares
+            (with shuffle, a grid of pairs: two steps a pair, the first of a pair fitted long),
+            median, 95th percentile and largest, in ms
+  spacing   the fitted step length less 15000 / BPM, in ms
+  drift     that spacing error over one minute of steps, in ms per minute
+  dropouts  gaps where the sink ran dry in mid-sound
+
+Target: no hit missing or doubled, every hit within one audio period (512 samples, 11.6 ms) of
+the grid, drift under 1 ms per minute.
+
+    tools/timing.py [--program build/pocketdrum] [--seconds 60] [--track 1]
+                    [--pulse-latency-ms 20]   (0: what SDL asks of the server itself)
+"""
+
+import argparse
+import os
+import sys
+import time
+
+sys.dont_write_bytecode = True
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
+
+import session  # noqa: E402
+from session import (AUDIO_PERIOD_MS, TEMPO_LABEL, Grid, Reader, Session,  # noqa: E402
+                     background_reference, dropouts, median, percentile, play_row)
+
+
+def tempo_on_label(reader, s):
+    digits = reader.digits_of(s.capture(), TEMPO_LABEL)
+    return int(digits[:-1]) + int(digits[-1]) / 10.0 if len(digits) >= 2 else None
+
+
+def measure(s, bpm, shuffle, seconds):
+    step = 15000.0 / bpm
+    _, start = s.keydown("space")
+    s.keyup("space")
+    time.sleep(seconds)
+    _, stop = s.keydown("space")
+    s.keyup("space")
+    line, first, samples = s.sound(start - 0.1, stop + 0.3)
+    hits = [1000.0 * line.time(first + n) for n in session.detect_onsets(samples)]
+    gaps = len(dropouts(samples))
+    span = (stop - start) * 1000.0
+    if shuffle:
+        # steps at 0, 1.25, 2, 3.25, 4 ... step lengths after the start
+        pairs = int(span // (2 * step))
+        expected = 2 * pairs + 1 + (1 if span - pairs * 2 * step >= 1.25 * step else 0)
+    else:
+        expected = int(span // step) + 1
+    row = {"bpm": bpm, "shuffle": shuffle, "found": len(hits), "expected": expected,
+           "dropouts": gaps}
+    if len(hits) < 4:
+        return row
+    grid = Grid(hits, step, shuffle=shuffle)
+    errors = [abs(r) for r in grid.residuals]
+    missing, doubled = grid.slots()
+    spacing = grid.period - step
+    row.update({
+        "missing": missing,
+        "doubled": doubled,
+        "median": median(errors),
+        "p95": percentile(errors, 95),
+        "max": max(errors),
+        "spacing": spacing,
+        "drift": spacing * 60000.0 / step,
+        "drift_sigma": grid.period_sigma() * 60000.0 / step,
+        "outliers": grid.outliers(AUDIO_PERIOD_MS),
+        "split": grid.long / step if shuffle else None,
+        "within": sum(1 for e in errors if e <= AUDIO_PERIOD_MS),
+    })
+    return row
+
+
+def reach(s, reader, target, key):
+    """Holds a tempo key until the label shows target (the program clamps at the ends)."""
+    s.keydown(key)
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        time.sleep(0.5)
+        if tempo_on_label(reader, s) == target:
+            break
+    s.keyup(key)
+    s.settle()
+    return tempo_on_label(reader, s)
+
+
+def table(rows, seconds, latency):
+    print()
+    print("Timing, %d s a run, sound server buffering %s" %
+          (seconds, "%d ms" % latency if latency else "as SDL asks (one 512-sample buffer)"))
+    print()
+    print("| BPM | shuffle | hits found / expected | missing / doubled | error median | p95 "
+          "| max | within 11.6 ms | spacing error | drift | dropouts |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|")
+    for r in rows:
+        if "max" not in r:
+            print("| %g | %s | %d / %d | - | - | - | - | - | - | - | %d |" %
+                  (r["bpm"], "on" if r["shuffle"] else "off", r["found"], r["expected"],
+                   r["dropouts"]))
+            continue
+        print("| %g | %s | %d / %d | %d / %d | %.2f ms | %.2f ms | %.2f ms | %d of %d "
+              "| %+.4f ms | %+.2f ± %.2f ms/min | %d |" %
+              (r["bpm"], "on (%.3f : %.3f)" % (r["split"], 2 - r["split"]) if r["shuffle"]
+               else "off", r["found"], r["expected"], r["missing"], r["doubled"], r["median"],
+               r["p95"], r["max"], r["within"], r["found"], r["spacing"], r["drift"],
+               r["drift_sigma"], r["dropouts"]))
+    print()
+    print("drift: ± one standard error of the fit. Hits further than 11.6 ms from the grid "
+          "(step number: ms):")
+    for r in rows:
+        if r.get("outliers"):
+            print("  %g BPM shuffle %s: %s" % (r["bpm"], "on" if r["shuffle"] else "off",
+                                              r["outliers"]))
+    print()
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    p.add_argument("--program", default=os.path.join(REPO, "build", "pocketdrum"))
+    p.add_argument("--repo", default=REPO)
+    p.add_argument("--seconds", type=float, default=60.0, help="length of each run (s)")
+    p.add_argument("--track", type=int, default=1,
+                   help="the track that plays every step (1, the closed hat, is short)")
+    p.add_argument("--pulse-latency-ms", type=int, default=session.PULSE_LATENCY_MS,
+                   help="buffering asked of the sound server (0: SDL's own request)")
+    args = p.parse_args()
+
+    latency = args.pulse_latency_ms or None
+    rows = []
+    with Session(args.program, args.repo, pulse_latency_ms=latency) as s:
+        background = background_reference(args.repo)
+        reader = Reader(s.capture(), background)
+        pattern = play_row(s, args.track, background)
+        if pattern[args.track] != "1" * 16:
+            sys.exit("could not enter the pattern: the grid reads %s" % pattern)
+        print("pattern entered: track %d on every step" % args.track, flush=True)
+        for bpm, shuffle in ((94.0, False), (94.0, True), (220.0, True), (220.0, False)):
+            if bpm == 220.0 and tempo_on_label(reader, s) != 220.0:
+                got = reach(s, reader, 220.0, "equal")
+                if got != 220.0:
+                    sys.exit("holding = reached %s, not 220.0" % got)
+            if (shuffle and len(rows) == 1) or (not shuffle and len(rows) == 3):
+                s.key("x")
+                s.settle()
+            print("run: %g BPM, shuffle %s, %g s" % (bpm, "on" if shuffle else "off",
+                                                     args.seconds), flush=True)
+            rows.append(measure(s, bpm, shuffle, args.seconds))
+            time.sleep(0.5)
+    table(rows, args.seconds, latency)
+    ok = all(r.get("missing", 1) == 0 and r.get("doubled", 1) == 0 and
+             r["found"] == r["expected"] and r.get("max", 99) <= AUDIO_PERIOD_MS and
+             abs(r.get("drift", 99)) < 1.0 for r in rows)
+    print("target met" if ok else "target missed")
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
