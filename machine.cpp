@@ -15,6 +15,21 @@ TTF_Font* font = nullptr;
 SDL_Joystick* joy = nullptr;
 SDL_Rect targetarea = {0, 0, 0, 0};
 
+const char* const sampleFiles[trackCount] = {
+    "assets/sounds/kits/marrowby/01-openhat.ogg",
+    "assets/sounds/kits/marrowby/02-closedhat.ogg",
+    "assets/sounds/kits/marrowby/03-bassdrum.ogg",
+    "assets/sounds/kits/marrowby/04-snare.ogg",
+    "assets/sounds/kits/marrowby/05-altsnare.ogg",
+    "assets/sounds/kits/marrowby/06-altsnare2.ogg",
+    "assets/sounds/kits/marrowby/07-ridecym.ogg",
+    "assets/sounds/kits/marrowby/08-floortom.ogg",
+    "assets/sounds/kits/marrowby/09-congafiltered.ogg",
+    "assets/sounds/kits/marrowby/10-altsnare3.ogg",
+};
+const char* const backgroundFile = "assets/gui.png";
+const char* const fontFile = "assets/bmmini.ttf";
+
 const Inputs liveInputs = {SDL_GetTicks, buttonHeld};
 
 bool tickReached(Uint32 now, Uint32 deadline, Uint32 maxLead) {

@@ -17,6 +17,11 @@ struct SampleBank {
   Mix_Chunk* chunk[trackCount];
 };
 
+// The assets, relative to the working directory; sampleFiles in track order.
+extern const char* const sampleFiles[trackCount];
+extern const char* const backgroundFile;
+extern const char* const fontFile;
+
 struct MachineState {
   // the score
   Pattern pattern;

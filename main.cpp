@@ -10,21 +10,7 @@
 
 namespace {
 
-const char* const backgroundFile = "assets/gui.png";
-const char* const fontFile = "assets/bmmini.ttf";
 const char* const creditLine = "(c)2026 crew";
-const char* const sampleFiles[trackCount] = {
-    "assets/sounds/kits/marrowby/01-openhat.ogg",
-    "assets/sounds/kits/marrowby/02-closedhat.ogg",
-    "assets/sounds/kits/marrowby/03-bassdrum.ogg",
-    "assets/sounds/kits/marrowby/04-snare.ogg",
-    "assets/sounds/kits/marrowby/05-altsnare.ogg",
-    "assets/sounds/kits/marrowby/06-altsnare2.ogg",
-    "assets/sounds/kits/marrowby/07-ridecym.ogg",
-    "assets/sounds/kits/marrowby/08-floortom.ogg",
-    "assets/sounds/kits/marrowby/09-congafiltered.ogg",
-    "assets/sounds/kits/marrowby/10-altsnare3.ogg",
-};
 const char* const menuDirectory = "/usr/gp2x";
 const char* const menuProgram = "/usr/gp2x/gp2xmenu";
 

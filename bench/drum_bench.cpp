@@ -18,19 +18,6 @@ namespace {
 // The program's start-up, call for call, from SDL_Init to the state record's initial values;
 // only the failure reports are left out (a failed step here aborts the benchmark instead) and
 // the exit handler is not registered, since the benchmark ends SDL itself.
-const char* const sampleFiles[trackCount] = {
-    "assets/sounds/kits/marrowby/01-openhat.ogg",
-    "assets/sounds/kits/marrowby/02-closedhat.ogg",
-    "assets/sounds/kits/marrowby/03-bassdrum.ogg",
-    "assets/sounds/kits/marrowby/04-snare.ogg",
-    "assets/sounds/kits/marrowby/05-altsnare.ogg",
-    "assets/sounds/kits/marrowby/06-altsnare2.ogg",
-    "assets/sounds/kits/marrowby/07-ridecym.ogg",
-    "assets/sounds/kits/marrowby/08-floortom.ogg",
-    "assets/sounds/kits/marrowby/09-congafiltered.ogg",
-    "assets/sounds/kits/marrowby/10-altsnare3.ogg",
-};
-
 bool startUp(MachineState& state, benchmark::State& bench) {
   if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
     bench.SkipWithError(SDL_GetError());
@@ -44,19 +31,19 @@ bool startUp(MachineState& state, benchmark::State& bench) {
   }
   joy = SDL_NumJoysticks() > 0 ? SDL_JoystickOpen(0) : nullptr;
 
-  SDL_Surface* loaded = IMG_Load("assets/gui.png");
+  SDL_Surface* loaded = IMG_Load(backgroundFile);
   state.imgGUI =
       loaded != nullptr ? SDL_ConvertSurface(loaded, screen->format, SDL_SWSURFACE) : nullptr;
   SDL_FreeSurface(loaded);
   if (state.imgGUI == nullptr) {
-    bench.SkipWithError("assets/gui.png did not load");
+    bench.SkipWithError(backgroundFile);
     return false;
   }
   TTF_Init();
   targetarea = {0, 0, Uint16(state.imgGUI->w), Uint16(state.imgGUI->h)};
-  font = TTF_OpenFont("assets/bmmini.ttf", 8);
+  font = TTF_OpenFont(fontFile, 8);
   if (font == nullptr) {
-    bench.SkipWithError("assets/bmmini.ttf did not open");
+    bench.SkipWithError(fontFile);
     return false;
   }
 

@@ -53,12 +53,9 @@ inline void startSdl(SampleBank* bank = nullptr) {
     });
   }
   if (bank != nullptr) {
-    static const char* const files[trackCount] = {
-        "01-openhat.ogg",       "02-closedhat.ogg", "03-bassdrum.ogg", "04-snare.ogg",
-        "05-altsnare.ogg",      "06-altsnare2.ogg", "07-ridecym.ogg",  "08-floortom.ogg",
-        "09-congafiltered.ogg", "10-altsnare3.ogg"};
     for (int t = 0; t < trackCount; t++) {
-      std::string path = assetPath("sounds/kits/marrowby/") + files[t];
+      // sampleFiles are relative to the folder that holds assets/
+      std::string path = std::string(ASSET_DIR) + "/../" + sampleFiles[t];
       bank->chunk[t] = Mix_LoadWAV_RW(SDL_RWFromFile(path.c_str(), "rb"), 1);
       if (bank->chunk[t] != nullptr) {
         Mix_VolumeChunk(bank->chunk[t], 12);
