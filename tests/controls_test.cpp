@@ -15,6 +15,10 @@
 
 namespace {
 
+using harness::copyOf;
+using harness::expectSameState;
+using harness::traceOf;
+
 using harness::clockNow;
 using harness::held;
 using harness::testInputs;
@@ -34,44 +38,6 @@ void release(MachineState& s, int button) {
 void tapSelect(MachineState& s) {
   press(s, buttonSelect);
   release(s, buttonSelect);
-}
-
-// What the code writes to standard output while f runs.
-template <typename F> std::string traceOf(F&& f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
-
-MachineState copyOf(const MachineState& s) {
-  MachineState c;
-  std::memcpy(&c, &s, sizeof c);
-  return c;
-}
-
-// Field by field for readable failures, then byte for byte for anything not listed.
-void expectSameState(const MachineState& want, const MachineState& got) {
-  EXPECT_EQ(std::string(want.pattern), std::string(got.pattern));
-  EXPECT_EQ(want.cursorStep, got.cursorStep);
-  EXPECT_EQ(want.cursorTrack, got.cursorTrack);
-  EXPECT_EQ(want.bpm, got.bpm);
-  EXPECT_EQ(want.stepInterval, got.stepInterval);
-  EXPECT_EQ(want.nextStepTime, got.nextStepTime);
-  EXPECT_EQ(want.shuffle, got.shuffle);
-  EXPECT_EQ(want.playing, got.playing);
-  EXPECT_EQ(want.editMode, got.editMode);
-  EXPECT_EQ(want.quit, got.quit);
-  EXPECT_EQ(want.step, got.step);
-  EXPECT_EQ(want.bpmHeld, got.bpmHeld);
-  EXPECT_EQ(want.bpmRepeatAt, got.bpmRepeatAt);
-  EXPECT_EQ(want.cursorHeld, got.cursorHeld);
-  EXPECT_EQ(want.cursorRepeatAt, got.cursorRepeatAt);
-  EXPECT_EQ(want.glow, got.glow);
-  EXPECT_EQ(want.glowDelta, got.glowDelta);
-  EXPECT_EQ(want.glowNextAt, got.glowNextAt);
-  EXPECT_EQ(want.presetIndex, got.presetIndex);
-  EXPECT_EQ(want.selectUsed, got.selectUsed);
-  EXPECT_EQ(0, std::memcmp(&want, &got, sizeof want));
 }
 
 std::string clearPattern() {

@@ -5,6 +5,8 @@
 #include <SDL.h>
 #include <SDL_image.h>
 #include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 
 #include "machine.h"
@@ -129,6 +131,44 @@ inline Rgb onScreen(int r, int g, int b) {
   Uint8 rr, gg, bb;
   SDL_GetRGB(value, screen->format, &rr, &gg, &bb);
   return {rr, gg, bb};
+}
+
+// What the code writes to standard output while f runs.
+template <typename F> inline std::string traceOf(F&& f) {
+  testing::internal::CaptureStdout();
+  f();
+  return testing::internal::GetCapturedStdout();
+}
+
+inline MachineState copyOf(const MachineState& s) {
+  MachineState c;
+  std::memcpy(&c, &s, sizeof c);
+  return c;
+}
+
+// Field by field for readable failures, then byte for byte for anything not listed.
+inline void expectSameState(const MachineState& want, const MachineState& got) {
+  EXPECT_EQ(std::string(want.pattern), std::string(got.pattern));
+  EXPECT_EQ(want.cursorStep, got.cursorStep);
+  EXPECT_EQ(want.cursorTrack, got.cursorTrack);
+  EXPECT_EQ(want.bpm, got.bpm);
+  EXPECT_EQ(want.stepInterval, got.stepInterval);
+  EXPECT_EQ(want.nextStepTime, got.nextStepTime);
+  EXPECT_EQ(want.shuffle, got.shuffle);
+  EXPECT_EQ(want.playing, got.playing);
+  EXPECT_EQ(want.editMode, got.editMode);
+  EXPECT_EQ(want.quit, got.quit);
+  EXPECT_EQ(want.step, got.step);
+  EXPECT_EQ(want.bpmHeld, got.bpmHeld);
+  EXPECT_EQ(want.bpmRepeatAt, got.bpmRepeatAt);
+  EXPECT_EQ(want.cursorHeld, got.cursorHeld);
+  EXPECT_EQ(want.cursorRepeatAt, got.cursorRepeatAt);
+  EXPECT_EQ(want.glow, got.glow);
+  EXPECT_EQ(want.glowDelta, got.glowDelta);
+  EXPECT_EQ(want.glowNextAt, got.glowNextAt);
+  EXPECT_EQ(want.presetIndex, got.presetIndex);
+  EXPECT_EQ(want.selectUsed, got.selectUsed);
+  EXPECT_EQ(0, std::memcmp(&want, &got, sizeof want));
 }
 
 } // namespace harness

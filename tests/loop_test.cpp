@@ -16,6 +16,10 @@
 
 namespace {
 
+using harness::copyOf;
+using harness::expectSameState;
+using harness::traceOf;
+
 using harness::held;
 using harness::onScreen;
 using harness::pixelAt;
@@ -23,38 +27,6 @@ using harness::Rgb;
 using harness::testInputs;
 
 constexpr Uint32 startTick = 3000;
-
-template <typename F> std::string traceOf(F&& f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
-
-MachineState copyOf(const MachineState& s) {
-  MachineState c;
-  std::memcpy(&c, &s, sizeof c);
-  return c;
-}
-
-// Field by field for readable failures, then byte for byte for anything not listed.
-void expectSameState(const MachineState& want, const MachineState& got) {
-  EXPECT_EQ(std::string(want.pattern), std::string(got.pattern));
-  EXPECT_EQ(want.cursorStep, got.cursorStep);
-  EXPECT_EQ(want.cursorTrack, got.cursorTrack);
-  EXPECT_EQ(want.bpm, got.bpm);
-  EXPECT_EQ(want.nextStepTime, got.nextStepTime);
-  EXPECT_EQ(want.shuffle, got.shuffle);
-  EXPECT_EQ(want.playing, got.playing);
-  EXPECT_EQ(want.editMode, got.editMode);
-  EXPECT_EQ(want.quit, got.quit);
-  EXPECT_EQ(want.step, got.step);
-  EXPECT_EQ(want.bpmHeld, got.bpmHeld);
-  EXPECT_EQ(want.cursorHeld, got.cursorHeld);
-  EXPECT_EQ(want.glow, got.glow);
-  EXPECT_EQ(want.presetIndex, got.presetIndex);
-  EXPECT_EQ(want.selectUsed, got.selectUsed);
-  EXPECT_EQ(0, std::memcmp(&want, &got, sizeof want));
-}
 
 bool sameState(const MachineState& a, const MachineState& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
