@@ -5,7 +5,7 @@
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 set(e2e_flags "")
 if(SANITIZE)
-  # the sanitizers slow every frame; the checks of timing are skipped there
+  # slower start-up, and the leak report told about the window's and the sound's libraries
   set(e2e_flags --sanitized)
 endif()
 foreach(name startup play tempo shuffle edit presets quit)

@@ -39,6 +39,10 @@ def body(s, c, args):
     if not c.check(background is not None, "assets/gui.png reads as a 320 x 240 picture"):
         return
     c.check(cursor_at(s, background) is None, "no cursor frame at start")
+    on, delay, interval = s.key_repeat()
+    c.check(on and 0 < delay < 1500 and interval > 0,
+            "the X server repeats held keys, so the holds below send repeats",
+            "repeat %s, first after %d ms, then every %d ms" % (on, delay, interval))
 
     # A Tab held for two seconds, with the keyboard repeating it all the while, toggles once.
     s.hold("Tab", 2.0)

@@ -15,6 +15,7 @@ Only the Python standard library is used.
 import array
 import ctypes
 import ctypes.util
+import glob
 import os
 import select
 import shutil
@@ -609,19 +610,50 @@ class _XEvent(ctypes.Union):
     _fields_ = [("xclient", _XClientMessageEvent), ("pad", ctypes.c_long * 24)]
 
 
+def _libx11():
+    x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    return x11
+
+
+def key_repeat(display):
+    """(on, delay ms, interval ms): whether the X server repeats a held key, and how fast."""
+    x11 = _libx11()
+    dpy = x11.XOpenDisplay(display.encode())
+    if not dpy:
+        raise SessionError("cannot open display " + display)
+    try:
+
+        class KeyboardState(ctypes.Structure):
+            _fields_ = [("key_click_percent", ctypes.c_int), ("bell_percent", ctypes.c_int),
+                        ("bell_pitch", ctypes.c_uint), ("bell_duration", ctypes.c_uint),
+                        ("led_mask", ctypes.c_ulong), ("global_auto_repeat", ctypes.c_int),
+                        ("auto_repeats", ctypes.c_char * 32)]
+
+        state = KeyboardState()
+        x11.XGetKeyboardControl.argtypes = [ctypes.c_void_p, ctypes.POINTER(KeyboardState)]
+        x11.XGetKeyboardControl(dpy, ctypes.byref(state))
+        delay, interval = ctypes.c_uint(0), ctypes.c_uint(0)
+        x11.XkbGetAutoRepeatRate.argtypes = [ctypes.c_void_p, ctypes.c_uint,
+                                             ctypes.POINTER(ctypes.c_uint),
+                                             ctypes.POINTER(ctypes.c_uint)]
+        x11.XkbGetAutoRepeatRate(dpy, 0x100, ctypes.byref(delay), ctypes.byref(interval))
+        return state.global_auto_repeat == 1, delay.value, interval.value
+    finally:
+        x11.XCloseDisplay(dpy)
+
+
 def send_close_request(display, window):
     """What a window manager sends when the user closes a window: a ClientMessage of type
     WM_PROTOCOLS carrying WM_DELETE_WINDOW."""
-    libname = ctypes.util.find_library("X11") or "libX11.so.6"
-    x11 = ctypes.CDLL(libname)
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11 = _libx11()
     x11.XInternAtom.restype = ctypes.c_ulong
     x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
     x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
                                ctypes.POINTER(_XEvent)]
     x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
     dpy = x11.XOpenDisplay(display.encode())
     if not dpy:
         raise SessionError("cannot open display " + display)
@@ -668,17 +700,38 @@ def _stop(proc, grace=3.0):
 PULSE_LATENCY_MS = 20
 
 
+def sanitizer_env(env):
+    """What the sanitizer build needs to run in a real window with real sound and still report
+    the program's own leaks. The client libraries of the sound server and of D-Bus leave blocks
+    behind at exit, and so does Mesa's software GL driver, which SDL unloads before the leak
+    report so that its blocks could not be named; it is loaded up front to stay resident (the
+    sanitizer runtime then no longer comes first, which it is told to accept). lsan.supp names
+    those libraries and nothing of the program."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    out = {"LSAN_OPTIONS": "suppressions=%s:print_suppressions=0" %
+           os.path.join(here, "lsan.supp")}
+    drivers = glob.glob("/usr/lib/*/dri/swrast_dri.so")
+    if drivers:
+        preload = env.get("LD_PRELOAD", "")
+        out["LD_PRELOAD"] = (preload + " " + drivers[0]).strip()
+        asan = env.get("ASAN_OPTIONS", "")
+        out["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
+    return out
+
+
 class Session:
     """One display, one sound server, one recording and the program, started together.
 
     slow: a factor for waits on start-up (the sanitizer build starts slower).
     pulse_latency_ms: the buffering asked of the sound server for the program, or None for
     what SDL asks for itself.
-    nice: a niceness for the program and the X server, or None."""
+    nice: a niceness for the program and the X server, or None.
+    sanitized: the program is the sanitizer build (see sanitizer_env)."""
 
     def __init__(self, program, repo, slow=1.0, keep=False, nice=None,
-                 pulse_latency_ms=PULSE_LATENCY_MS):
+                 pulse_latency_ms=PULSE_LATENCY_MS, sanitized=False):
         self.nice = nice
+        self.sanitized = sanitized
         self.pulse_latency_ms = pulse_latency_ms
         self.program = os.path.abspath(program)
         self.repo = os.path.abspath(repo)
@@ -821,6 +874,8 @@ class Session:
         env["SDL_AUDIODRIVER"] = "pulseaudio"
         if self.pulse_latency_ms is not None:
             env["PULSE_LATENCY_MSEC"] = str(self.pulse_latency_ms)
+        if self.sanitized:
+            env.update(sanitizer_env(env))
         env["SDL_VIDEODRIVER"] = "x11"
         with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
             self.proc = subprocess.Popen([self.program], cwd=self.repo, env=env,
@@ -909,6 +964,9 @@ class Session:
         if out.returncode != 0:
             raise SessionError("import failed: " + out.stderr.decode(errors="replace"))
         return Frame.from_ppm(out.stdout)
+
+    def key_repeat(self):
+        return key_repeat(self.display)
 
     def close_request(self):
         send_close_request(self.display, self.window)
@@ -1077,7 +1135,8 @@ def parse_args(argv):
     p.add_argument("program")
     p.add_argument("repo")
     p.add_argument("--sanitized", action="store_true",
-                   help="the program is the sanitizer build: skip the checks of timing")
+                   help="the program is the sanitizer build: slower start-up, and the leak "
+                   "report told about the libraries of the window and the sound")
     p.add_argument("--keep", action="store_true", help="keep the session's folder")
     return p.parse_args(argv)
 
@@ -1088,7 +1147,8 @@ def run(name, body, argv=None):
     checks = Checks(name)
     slow = 4.0 if args.sanitized else 1.0
     try:
-        with Session(args.program, args.repo, slow=slow, keep=args.keep) as s:
+        with Session(args.program, args.repo, slow=slow, keep=args.keep,
+                     sanitized=args.sanitized) as s:
             if args.keep:
                 print("session folder: " + s.dir, flush=True)
             body(s, checks, args)
