@@ -505,6 +505,16 @@ class Grid:
         self.period = period
         self.origin = self.times[0]
         self.long = 1.25 * period
+        # Number the hits a stretch at a time, refitting as the stretch doubles, so that a
+        # spacing somewhat off the one expected does not add up to a wrong number far on.
+        all_times = self.times
+        m = 8
+        while m < len(all_times):
+            self.times = all_times[:m]
+            self.index = [self._nearest(t) for t in self.times]
+            self._fit()
+            m *= 2
+        self.times = all_times
         for _ in range(4):
             self.index = [self._nearest(t) for t in self.times]
             self._fit()
