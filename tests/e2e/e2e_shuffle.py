@@ -1,8 +1,6 @@
 """Shuffle: x shows "SHFL" and splits each pair of sixteenths 5 : 3, the long gap after the odd
 steps (the first of each pair, column 0 among them); x again evens them out and hides it."""
 
-import time
-
 from session import (AUDIO_PERIOD_MS, FRAME_MS, SHUFFLE_LABEL, STEP_MS_94, Grid,
                      background_reference, period_tolerance, play_row, run, shadow_ok,
                      split_tolerance,
@@ -21,13 +19,11 @@ def shuffle_shown(s, background):
     return len(lit) >= 10 and checked > 0 and black == checked, len(lit)
 
 
-def play(s, seconds):
-    _, start = s.keydown("space")
-    s.keyup("space")
-    time.sleep(seconds)
-    _, stop = s.keydown("space")
-    s.keyup("space")
-    return [1000.0 * t for t in s.onset_times(start - 0.1, stop + 0.3)]
+def play(s, c, seconds):
+    take = s.play_take(seconds, c)
+    c.check(take.breaks == 0, "the sound server played one of three takes without a break",
+            "%d breaks" % take.breaks)
+    return take.times
 
 
 def body(s, c, args):
@@ -44,7 +40,7 @@ def body(s, c, args):
     shown, lit = shuffle_shown(s, background)
     c.check(shown, "x shows SHFL at (109, 40) in white with its shadow", "%d white pixels" % lit)
 
-    times = play(s, 8.0)
+    times = play(s, c, 8.0)
     if not c.check(len(times) >= 40, "the hat sounds on every step", "%d hits" % len(times)):
         return
     gaps = [b - a for a, b in zip(times, times[1:])]
@@ -75,7 +71,7 @@ def body(s, c, args):
     s.settle()
     shown, lit = shuffle_shown(s, background)
     c.check(not shown and lit == 0, "x again hides SHFL", "%d white pixels" % lit)
-    times = play(s, 5.0)
+    times = play(s, c, 5.0)
     if len(times) >= 10:
         grid = Grid(times, STEP_MS_94)
         gaps = [b - a for a, b in zip(times, times[1:])]

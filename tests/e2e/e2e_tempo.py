@@ -2,8 +2,6 @@
 of = from 94 give 100 BPM; holding - keeps stepping down (the press, then a repeat after 750 ms
 and one each 100 ms); Shift with - steps by a tenth."""
 
-import time
-
 from session import (AUDIO_PERIOD_MS, TEMPO_LABEL, Grid, Reader, background_reference,
                      cursor_bars, period_tolerance, play_row, run, same_on_screen)
 
@@ -29,12 +27,10 @@ def repeats_in(hold_ms):
 
 def heard_step(s, c, args, what):
     """Plays for PLAY_S seconds and returns the fitted length of a sixteenth (ms), or None."""
-    _, start = s.keydown("space")
-    s.keyup("space")
-    time.sleep(PLAY_S)
-    _, stop = s.keydown("space")
-    s.keyup("space")
-    times = [1000.0 * t for t in s.onset_times(start - 0.1, stop + 0.3)]
+    take = s.play_take(PLAY_S, c)
+    c.check(take.breaks == 0, "%s: the sound server played one of three takes without a break" %
+            what, "%d breaks" % take.breaks)
+    times = take.times
     if not c.check(len(times) >= 20, "%s: the hat sounds on every sixteenth" % what,
                    "%d hits" % len(times)):
         return None, 0

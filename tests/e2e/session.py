@@ -385,6 +385,21 @@ def dropouts(samples, loud=100, shortest=8):
     return found
 
 
+def stream_breaks(onsets, samples, slack=16):
+    """How often the sound stream broke between the hits at frame indices onsets.
+
+    SDL mixes 512 frames at a time and a hit always starts at the head of a buffer, so while
+    the stream runs unbroken every hit starts at the same place modulo 512 (to within slack
+    frames of where the detector puts the start). When the server plays a gap or drops frames
+    that place moves. A break is such a move, or a dropout; neither is the program's doing."""
+    moves = 0
+    for a, b in zip(onsets, onsets[1:]):
+        d = (b - a) % 512
+        if slack < d < 512 - slack:
+            moves += 1
+    return moves + len(dropouts(samples))
+
+
 def last_sound(samples, level=0):
     """The frame index just past the last frame whose magnitude exceeds level, or 0."""
     for n in range(len(samples) // 2 - 1, -1, -1):
@@ -1021,8 +1036,35 @@ class Session:
 
     def onset_times(self, t_from, t_to):
         """Monotonic times (s) of the hits recorded between two moments."""
+        return self.take(t_from, t_to).times
+
+    def take(self, t_from, t_to):
+        """The hits recorded between two moments, and the breaks in the sound stream there."""
         line, first, samples = self.sound(t_from, t_to)
-        return [line.time(first + n) for n in detect_onsets(samples)]
+        onsets = detect_onsets(samples)
+        return Take([line.time(first + n) for n in onsets], stream_breaks(onsets, samples))
+
+    def play_take(self, seconds, checks=None, attempts=3):
+        """Starts the transport, lets it play for seconds, stops it and returns the Take
+        (hit times in ms). A take in which the sound stream broke (a dropout, or a shift of the
+        buffer boundaries: the sound server's hiccup, not the program's timing) is noted and
+        played again, up to attempts times; the last take is returned either way."""
+        for attempt in range(attempts):
+            _, start = self.keydown("space")
+            self.keyup("space")
+            time.sleep(seconds)
+            _, stop = self.keydown("space")
+            self.keyup("space")
+            take = self.take(start - 0.1, stop + 0.3)
+            take.start, take.stop = start, stop
+            take.times = [1000.0 * t for t in take.times]
+            if take.breaks == 0:
+                return take
+            if checks is not None:
+                checks.note("the sound stream broke %d times in take %d; playing again" %
+                            (take.breaks, attempt + 1))
+            time.sleep(0.3)
+        return take
 
     # --- tear-down
 
@@ -1044,6 +1086,15 @@ class Session:
                 return f.read().decode(errors="replace").strip()[-2000:]
         except OSError:
             return ""
+
+
+class Take:
+    """Hit times and the number of breaks in the sound stream while they were recorded."""
+
+    def __init__(self, times, breaks):
+        self.times = times
+        self.breaks = breaks
+        self.start = self.stop = None
 
 
 # ---------------------------------------------------------------- entering patterns
