@@ -389,15 +389,15 @@ def stream_breaks(onsets, samples, slack=16):
     """How often the sound stream broke between the hits at frame indices onsets.
 
     SDL mixes 512 frames at a time and a hit always starts at the head of a buffer, so while
-    the stream runs unbroken every hit starts at the same place modulo 512 (to within slack
-    frames of where the detector puts the start). When the server plays a gap or drops frames
-    that place moves. A break is such a move, or a dropout; neither is the program's doing."""
-    moves = 0
-    for a, b in zip(onsets, onsets[1:]):
-        d = (b - a) % 512
-        if slack < d < 512 - slack:
-            moves += 1
-    return moves + len(dropouts(samples))
+    the stream runs unbroken every hit starts at the same place modulo 512. The detector puts
+    the start of a hit at the same point of its waveform whenever what sounded before it is the
+    same, which holds for every other hit (with shuffle the gaps before them alternate), so
+    hits two apart are compared, to within slack frames. When the server plays a gap or drops
+    frames that place moves: a break, one for each run of moved places. Dropouts count too.
+    Neither is the program's doing."""
+    moved = [slack < (c - a) % 512 < 512 - slack for a, c in zip(onsets, onsets[2:])]
+    runs = sum(1 for i, m in enumerate(moved) if m and (i == 0 or not moved[i - 1]))
+    return runs + len(dropouts(samples))
 
 
 def last_sound(samples, level=0):
