@@ -160,19 +160,7 @@ TEST_F(Loop, JoystickButtonsReachTheHandlersWithTheirIndex) {
 }
 
 TEST_F(Loop, MappedKeysReachTheHandlersWithTheirButton) {
-  struct Binding {
-    SDLKey key;
-    int button;
-  };
-  const Binding bindings[] = {
-      {SDLK_UP, 0},       {SDLK_LEFT, 2},      {SDLK_DOWN, 4},      {SDLK_RIGHT, 6},
-      {SDLK_ESCAPE, 8},   {SDLK_TAB, 9},       {SDLK_LSHIFT, 9},    {SDLK_RSHIFT, 9},
-      {SDLK_MINUS, 10},   {SDLK_KP_MINUS, 10}, {SDLK_l, 10},        {SDLK_EQUALS, 11},
-      {SDLK_KP_PLUS, 11}, {SDLK_r, 11},        {SDLK_SPACE, 12},    {SDLK_a, 12},
-      {SDLK_b, 13},       {SDLK_RETURN, 14},   {SDLK_KP_ENTER, 14}, {SDLK_y, 14},
-      {SDLK_x, 15},
-  };
-  for (const Binding& b : bindings) {
+  for (const harness::KeyBinding& b : harness::documentedKeys) {
     SCOPED_TRACE(SDL_GetKeyName(b.key));
     harness::freshMachine(s, startTick);
     distinctiveState();
