@@ -60,6 +60,13 @@ protected:
   void frame() {
     renderFrame(s, harness::testInputs);
   }
+  // A frame that fires step n now, whatever step came before.
+  void frameFiringStep(int n) {
+    s.step = n - 1;
+    s.nextStepTime = clockReading(s, harness::clockNow);
+    frame();
+    ASSERT_EQ(s.step, n);
+  }
   MachineState s;
 };
 
@@ -310,11 +317,7 @@ TEST_F(Display, TheTempoLabelIsDrawnWhiteAt60_40) {
 TEST_F(Display, StepLabelShowsTheStepRedOnTheFirstSixteenthOfEachBeat) {
   togglePlay(s, 1000);
   for (int n = 1; n <= 16; n++) {
-    // the frame fires step n
-    s.step = n - 1;
-    s.nextStepTime = clockReading(s, harness::clockNow);
-    frame();
-    ASSERT_EQ(s.step, n);
+    frameFiringStep(n);
     char text[9];
     std::snprintf(text, sizeof text, "16th: %-2d", n);
     EXPECT_STREQ(s.stepText, text);
@@ -461,10 +464,7 @@ TEST_F(Display, ACellCoversExactlyItsThirteenPixelSquare) {
 TEST_F(Display, WhilePlayingOnlyThePlayingColumnsSetCellsAreGreen) {
   togglePlay(s, 1000);
   for (int n = 1; n <= 16; n++) {
-    s.step = n - 1;
-    s.nextStepTime = clockReading(s, harness::clockNow);
-    frame();
-    ASSERT_EQ(s.step, n);
+    frameFiringStep(n);
     SCOPED_TRACE("step " + std::to_string(n));
     expectGrid({s, n - 1, false, 0});
   }

@@ -3,9 +3,9 @@ entered from the keyboard sounds in time bar after bar, and Space stops the soun
 
 import time
 
-from session import (AUDIO_PERIOD_MS, FRAME_MS, PRESET_B, STEP_LABEL, STEP_MS_94, Grid, Reader,
-                     background_reference, detect_onsets, grid_cells, is_red_text, is_white,
-                     last_sound, peak, period_tolerance, play_row, run, text_mask)
+from session import (AUDIO_PERIOD_MS, FRAME_MS, PRESET_B, STEP_LABEL, STEP_MS_94, Grid,
+                     detect_onsets, grid_cells, is_red_text, is_white, last_sound, peak,
+                     period_tolerance, play_row, readable_start, run, text_mask)
 
 BEAT_MS = 4 * STEP_MS_94  # 638.3 ms: one bass drum on each beat
 BASS = 2  # the bass drum's track
@@ -46,10 +46,8 @@ def playing_column(s, c, reader, background, label_seen):
 
 
 def body(s, c, args):
-    background = background_reference(args.repo)
-    reader = Reader(s.capture(), background)
-    if not c.check(background is not None and reader.complete(),
-                   "the artwork and the digits of the track labels are readable"):
+    background, reader = readable_start(s, c, args.repo)
+    if reader is None:
         return
 
     # Preset B as it starts: the green column and the step label move with the music.

@@ -2,8 +2,8 @@
 of = from 94 give 100 BPM; holding - keeps stepping down (the press, then a repeat after 750 ms
 and one each 100 ms); Shift with - steps by a tenth."""
 
-from session import (AUDIO_PERIOD_MS, TEMPO_LABEL, Grid, Reader, background_reference,
-                     cursor_bars, period_tolerance, play_row, run, same_on_screen)
+from session import (AUDIO_PERIOD_MS, TEMPO_LABEL, Grid, cursor_bars, period_tolerance, play_row,
+                     readable_start, run, same_on_screen)
 
 HAT = 1  # the closed hat, short enough to fall silent between sixteenths
 PLAY_S = 8.0
@@ -46,10 +46,8 @@ def heard_step(s, c, args, what):
 
 
 def body(s, c, args):
-    background = background_reference(args.repo)
-    reader = Reader(s.capture(), background)
-    if not c.check(background is not None and reader.complete(),
-                   "the artwork and the digits of the track labels are readable"):
+    background, reader = readable_start(s, c, args.repo)
+    if reader is None:
         return
     pattern = play_row(s, HAT, background)
     c.check(pattern[HAT] == "1" * 16 and pattern.count("0" * 16) == 9,

@@ -1189,6 +1189,17 @@ def background_reference(repo):
     return frame
 
 
+def readable_start(s, c, repo):
+    """The artwork as pixels and a label reader taught on the first frame, or (None, None) after a
+    failed check when either is missing: every later check depends on them."""
+    background = background_reference(repo)
+    reader = Reader(s.capture(), background)
+    if not c.check(background is not None and reader.complete(),
+                   "the artwork and the digits of the track labels are readable"):
+        return None, None
+    return background, reader
+
+
 def parse_args(argv):
     """program repo [--sanitized] [--keep]"""
     import argparse
