@@ -907,8 +907,7 @@ class Session:
                                          stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                          preexec_fn=self._priority)
         self.started_at = time.monotonic()
-        self.window = self._find_window()
-        self.focus()
+        self._find_and_focus()
         self.wait_for_frames()
 
     def _priority(self):
@@ -930,6 +929,19 @@ class Session:
                 return int(ids[-1])
             time.sleep(0.05)
         raise SessionError("no window of the program appeared")
+
+    def _find_and_focus(self):
+        """SDL may replace its first window while it sets the video mode up, so a window found
+        early can be gone by the time it is focused: then look again."""
+        deadline = time.monotonic() + 30 * self.slow
+        while True:
+            self.window = self._find_window()
+            r = self.xdo("windowfocus", "--sync", str(self.window), check=False)
+            if r.returncode == 0:
+                return
+            if time.monotonic() > deadline:
+                raise SessionError("xdotool windowfocus failed: " + r.stderr.strip())
+            time.sleep(0.05)
 
     def focus(self):
         # Xvfb has no window manager: the input focus is set on the window itself.
