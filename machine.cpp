@@ -46,6 +46,7 @@ void initMachineState(MachineState& s, Uint32 ticks) {
   s.stepInterval = 15000.0f / s.bpm;
   s.clockEpoch = 0;
   s.nextStepTime = clockReading(s, ticks);
+  s.stepTimeCarry = 0.0f;
   s.shuffle = 0;
   s.playing = 0;
   s.editMode = 0;

@@ -65,6 +65,10 @@ struct MachineState {
   // up with the clock so that the single-precision step times keep whole-ms precision and survive
   // the 32-bit wrap of the tick count.
   Uint32 clockEpoch;
+
+  // What single precision could not hold of the step times added so far: put back into the next
+  // addition, so the steps keep the tempo instead of drifting by the same rounding every step.
+  float stepTimeCarry;
 };
 
 // Set once at start-up, never reassigned.

@@ -26,6 +26,15 @@ void keepClockNear(MachineState& s, Uint32 ticks) {
   s.nextStepTime -= float(whole);
 }
 
+// Moves the next step time on by a length, carrying over the rounding. A float near 10^5 ms holds
+// only 1/128 ms, and the same rounding repeated at every step would add up to ms per minute.
+void addToStepTime(MachineState& s, float length) {
+  float wanted = length + s.stepTimeCarry;
+  float sum = s.nextStepTime + wanted;
+  s.stepTimeCarry = wanted - (sum - s.nextStepTime);
+  s.nextStepTime = sum;
+}
+
 } // namespace
 
 float clockReading(const MachineState& s, Uint32 ticks) {
@@ -39,6 +48,7 @@ void togglePlay(MachineState& s, Uint32 ticks) {
     s.clockEpoch = ticks;
   }
   s.nextStepTime = clockReading(s, ticks);
+  s.stepTimeCarry = 0.0f;
   if (s.playing == 0) {
     Mix_HaltChannel(-1);
   }
@@ -69,12 +79,9 @@ void advanceClock(MachineState& s, Uint32 ticks) {
     s.step = 1;
   }
   // Shuffle splits each pair of sixteenths 5 : 3, the odd steps (on the eighths) long.
-  if (!s.shuffle) {
-    s.nextStepTime += s.stepInterval;
-  } else if (s.step % 2 == 1) {
-    s.nextStepTime = (s.nextStepTime + s.stepInterval) + s.stepInterval / 4.0f;
-  } else {
-    s.nextStepTime = (s.nextStepTime + s.stepInterval) - s.stepInterval / 4.0f;
+  addToStepTime(s, s.stepInterval);
+  if (s.shuffle) {
+    addToStepTime(s, s.step % 2 == 1 ? s.stepInterval / 4.0f : -s.stepInterval / 4.0f);
   }
   triggerStep(s, s.step - 1);
 }

@@ -154,6 +154,8 @@ inline void expectSameState(const MachineState& want, const MachineState& got) {
   EXPECT_EQ(want.bpm, got.bpm);
   EXPECT_EQ(want.stepInterval, got.stepInterval);
   EXPECT_EQ(want.nextStepTime, got.nextStepTime);
+  EXPECT_EQ(want.stepTimeCarry, got.stepTimeCarry);
+  EXPECT_EQ(want.clockEpoch, got.clockEpoch);
   EXPECT_EQ(want.shuffle, got.shuffle);
   EXPECT_EQ(want.playing, got.playing);
   EXPECT_EQ(want.editMode, got.editMode);
