@@ -46,22 +46,27 @@ def f32(x):
     return struct.unpack("f", struct.pack("f", x))[0]
 
 
-def single_precision_model(start_ms, bpm, shuffle, count):
-    """The step spacing error (ms) that single-precision step times alone would give: the step
-    clock adds the step length to the time of the last step, and each sum is rounded to the
-    float's spacing at that size (2^-7 ms from 2^16 ms of uptime, 2^-6 ms from 2^17 ms ...), so
-    the rounding repeats at every step and adds up."""
+def step_clock_model(start_ms, bpm, shuffle, count):
+    """The step spacing error (ms) that the program's single-precision step times give by
+    themselves. Each step time is the last one plus the step length (and, with shuffle, plus or
+    minus a quarter of it), rounded to the float's spacing at that size (2^-7 ms from 2^16 ms of
+    uptime, 2^-6 ms from 2^17 ms ...); the rounding is carried into the next addition, so it
+    does not add up from step to step."""
     interval = f32(15000.0 / f32(bpm))
     quarter = f32(interval / 4.0)
     t = f32(start_ms)
+    carry = 0.0
+
+    def add(t, carry, length):
+        wanted = f32(length + carry)
+        total = f32(t + wanted)
+        return total, f32(wanted - f32(total - t))
+
     times = [t]
     for k in range(1, count):
-        if not shuffle:
-            t = f32(t + interval)
-        elif k % 2 == 1:
-            t = f32(f32(t + interval) + quarter)
-        else:
-            t = f32(f32(t + interval) - quarter)
+        t, carry = add(t, carry, interval)
+        if shuffle:
+            t, carry = add(t, carry, quarter if k % 2 == 1 else -quarter)
         times.append(t)
     return Grid(times, 15000.0 / bpm, shuffle=shuffle).period - 15000.0 / bpm
 
@@ -108,8 +113,7 @@ def measure(s, bpm, shuffle, seconds):
         "drift": spacing * 60000.0 / step,
         "drift_sigma": grid.period_sigma() * 60000.0 / step,
         # SDL's tick count starts with the program; the program was started at started_at
-        "model": single_precision_model((start - s.started_at) * 1000.0, bpm, shuffle,
-                                        len(hits)),
+        "model": step_clock_model((start - s.started_at) * 1000.0, bpm, shuffle, len(hits)),
         "outliers": grid.outliers(AUDIO_PERIOD_MS),
         "split": grid.long / step if shuffle else None,
         "within": sum(1 for e in errors if e <= AUDIO_PERIOD_MS),
@@ -136,8 +140,7 @@ def table(rows, seconds, latency):
           (seconds, "%d ms" % latency if latency else "as SDL asks (one 512-sample buffer)"))
     print()
     print("| BPM | shuffle | hits found / expected | missing / doubled | error median | p95 "
-          "| max | within 11.6 ms | spacing error | drift | dropouts / breaks | single-precision "
-          "clock alone |")
+          "| max | within 11.6 ms | spacing error | drift | dropouts / breaks | step clock alone |")
     print("|---|---|---|---|---|---|---|---|---|---|---|---|")
     for r in rows:
         if "max" not in r:
@@ -154,8 +157,8 @@ def table(rows, seconds, latency):
                r["model"] * 60000.0 * r["bpm"] / 15000.0))
     print()
     print("drift: ± one standard error of the fit. The last column is the spacing error and "
-          "drift that the rounding of single-precision step times gives by itself at the "
-          "program's uptime during the run.")
+          "drift that the program's single-precision step times give by themselves at its "
+          "uptime during the run.")
     print("Hits further than 11.6 ms from the grid (step number: ms):")
     for r in rows:
         if r.get("outliers"):
