@@ -28,6 +28,7 @@ void keepClockNear(MachineState& s, Uint32 ticks) {
 
 // Moves the next step time on by a length, carrying over the rounding. A float near 10^5 ms holds
 // only 1/128 ms, and the same rounding repeated at every step would add up to ms per minute.
+// The carry is exact only with plain IEEE float arithmetic: no -ffast-math for this file.
 void addToStepTime(MachineState& s, float length) {
   float wanted = length + s.stepTimeCarry;
   float sum = s.nextStepTime + wanted;
