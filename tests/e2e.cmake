@@ -15,3 +15,8 @@ foreach(name startup play tempo shuffle edit presets quit)
   set_tests_properties(e2e_${name} PROPERTIES LABELS e2e RUN_SERIAL TRUE TIMEOUT 300
                        ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
 endforeach()
+
+# How those tests hear: onsets, breaks of the sound stream and grids, on recordings made up in
+# the test itself. No display, no sound server.
+add_test(NAME listening COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/e2e/listening_test.py)
+set_tests_properties(listening PROPERTIES ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)

@@ -16,7 +16,9 @@ finds the hits in the recording and prints:
   dropouts  gaps where the sink ran dry in mid-sound
   breaks    dropouts and shifts of SDL's 512-frame buffer boundaries in the stream (every hit
             starts at the head of a buffer, so while the stream runs unbroken they all fall on
-            the same place modulo 512): the sound server's hiccups, not the program's timing
+            the same place modulo 512): the sound server's hiccups, not the program's timing.
+            The grid gives each unbroken stretch an origin of its own, and the sound coming
+            back after a dropout is not counted as a hit
 
 Target: no hit missing or doubled, every hit within one audio period (512 samples, 11.6 ms) of
 the grid, drift under 1 ms per minute.
@@ -85,7 +87,9 @@ def measure(s, bpm, shuffle, seconds):
     s.keyup("space")
     line, first, samples = s.sound(start - 0.1, stop + 0.3)
     onsets = session.detect_onsets(samples)
-    hits = [1000.0 * line.time(first + n) for n in onsets]
+    stretch, resumed = session.stream_stretches(onsets, samples)
+    take = session.Take([1000.0 * line.time(first + n) for n in onsets], stretch, resumed, 0)
+    hits = take.times
     gaps = len(dropouts(samples))
     breaks = session.stream_breaks(onsets, samples)
     span = (stop - start) * 1000.0
@@ -99,7 +103,7 @@ def measure(s, bpm, shuffle, seconds):
            "dropouts": gaps, "breaks": breaks}
     if len(hits) < 4:
         return row
-    grid = Grid(hits, step, shuffle=shuffle)
+    grid = take.grid(step, shuffle=shuffle)
     errors = [abs(r) for r in grid.residuals]
     missing, doubled = grid.slots()
     spacing = grid.period - step

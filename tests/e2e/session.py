@@ -363,10 +363,11 @@ def detect_onsets(samples, refractory_ms=25.0):
     return onsets
 
 
-def dropouts(samples, loud=100, shortest=8):
-    """Frame indices where the sound breaks off into exact silence while loud and resumes: the
-    sink ran dry. A hit decays through small values before its chunk ends, so a jump from a
-    level above loud straight to zero, lasting at least shortest frames, is a gap."""
+def dropout_spans(samples, loud=100, shortest=8):
+    """(first, end) frame indices of each place where the sound breaks off into exact silence
+    while loud and resumes: the sink ran dry. A hit decays through small values before its chunk
+    ends, so a jump from a level above loud straight to zero, lasting at least shortest frames,
+    is a gap."""
     found = []
     n = 0
     frames = len(samples) // 2
@@ -380,24 +381,58 @@ def dropouts(samples, loud=100, shortest=8):
         if m - n >= shortest and 0 < n and m < frames:
             before = peak(samples[2 * max(0, n - 8):2 * n])
             if before > loud:
-                found.append(n)
+                found.append((n, m))
         n = m
     return found
 
 
-def stream_breaks(onsets, samples, slack=16):
-    """How often the sound stream broke between the hits at frame indices onsets.
+def dropouts(samples, loud=100, shortest=8):
+    """Frame indices where the sink ran dry in mid-sound (see dropout_spans)."""
+    return [n for n, _ in dropout_spans(samples, loud, shortest)]
+
+
+def moved_runs(onsets, slack=16):
+    """Where the buffer boundaries of the stream moved: the index i of the first onset of each
+    run of hits-two-apart whose places modulo 512 differ.
 
     SDL mixes 512 frames at a time and a hit always starts at the head of a buffer, so while
     the stream runs unbroken every hit starts at the same place modulo 512. The detector puts
     the start of a hit at the same point of its waveform whenever what sounded before it is the
     same, which holds for every other hit (with shuffle the gaps before them alternate), so
     hits two apart are compared, to within slack frames. When the server plays a gap or drops
-    frames that place moves: a break, one for each run of moved places. Dropouts count too.
-    Neither is the program's doing."""
+    frames that place moves. A program can only ever start a hit a whole number of buffers
+    late, which moves nothing."""
     moved = [slack < (c - a) % 512 < 512 - slack for a, c in zip(onsets, onsets[2:])]
-    runs = sum(1 for i, m in enumerate(moved) if m and (i == 0 or not moved[i - 1]))
-    return runs + len(dropouts(samples))
+    return [i for i, m in enumerate(moved) if m and (i == 0 or not moved[i - 1])]
+
+
+def stream_breaks(onsets, samples, slack=16):
+    """How often the sound stream broke between the hits at frame indices onsets: each run of
+    moved places, and each dropout. Neither is the program's doing."""
+    return len(moved_runs(onsets, slack)) + len(dropouts(samples))
+
+
+def stream_stretches(onsets, samples, slack=16):
+    """For each onset, the number of the unbroken stretch of the stream it lies in, and the set
+    of onsets that may be the stream resuming after a dropout rather than a hit.
+
+    A run of moved places that starts at onset i (i and i + 2 differ, i - 1 and i + 1 agree)
+    means the stream broke between onsets i + 1 and i + 2. After a dropout the stream goes on
+    later than it would have; when the gap outlasts an audio period the sound coming back reads
+    as a hit of its own, so an onset at the end of a gap is marked."""
+    starts = {i + 2 for i in moved_runs(onsets, slack)}
+    resumed = set()
+    for first, end in dropout_spans(samples):
+        later = [j for j, n in enumerate(onsets) if n >= first]
+        if later:
+            starts.add(later[0])
+            resumed.update(j for j in later if onsets[j] <= end + 64)
+    stretch, k = [], 0
+    for j in range(len(onsets)):
+        if j in starts:
+            k += 1
+        stretch.append(k)
+    return stretch, resumed
 
 
 def last_sound(samples, level=0):
@@ -489,21 +524,20 @@ def fit_line(ks, ts):
     return mt - slope * mk, slope
 
 
-def solve3(m, v):
-    """Solves a 3x3 linear system by Cramer's rule."""
-
-    def det(a):
-        return (a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
-                a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
-                a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]))
-
-    d = det(m)
-    out = []
-    for i in range(3):
-        mi = [row[:] for row in m]
-        for r in range(3):
-            mi[r][i] = v[r]
-        out.append(det(mi) / d)
+def solve(m, v):
+    """Solves a small linear system by Gaussian elimination with partial pivoting."""
+    n = len(v)
+    a = [list(row) + [x] for row, x in zip(m, v)]
+    for c in range(n):
+        p = max(range(c, n), key=lambda r: abs(a[r][c]))
+        a[c], a[p] = a[p], a[c]
+        for r in range(c + 1, n):
+            f = a[r][c] / a[c][c]
+            for j in range(c, n + 1):
+                a[r][j] -= f * a[c][j]
+    out = [0.0] * n
+    for r in range(n - 1, -1, -1):
+        out[r] = (a[r][n] - sum(a[r][j] * out[j] for j in range(r + 1, n))) / a[r][r]
     return out
 
 
@@ -512,84 +546,151 @@ class Grid:
 
     Plain: t = origin + period * k. With shuffle the steps come in pairs of two step lengths
     split long : short, so t = origin + 2 * period * (k // 2) + long * (k % 2), k = 0 being the
-    first step of a pair (the program's odd steps, column 0 among them)."""
+    first step of a pair (the program's odd steps, column 0 among them).
 
-    def __init__(self, times, period, shuffle=False):
+    stretch gives for each onset the unbroken stretch of the sound stream it was recorded in
+    (Take.stretch). When the sound server breaks the stream, everything after the break is
+    heard shifted, so each stretch has an origin of its own; the period (and long) are common
+    to all. wild holds (time, stretch) of onsets that may be the stream resuming after a gap
+    rather than hits: they may fill a place on the grid but are neither fitted nor judged."""
+
+    def __init__(self, times, period, shuffle=False, stretch=None, wild=()):
         self.shuffle = shuffle
         self.times = list(times)
+        self.stretch = list(stretch) if stretch is not None else [0] * len(self.times)
+        self.wild = list(wild)
         self.period = period
-        self.origin = self.times[0]
         self.long = 1.25 * period
+        # a break shifts the stream by less than a step, so one origin numbers every stretch
+        self.origins = {k: self.times[0] for k in set(self.stretch)}
         # Number the hits a stretch at a time, refitting as the stretch doubles, so that a
         # spacing somewhat off the one expected does not add up to a wrong number far on.
-        all_times = self.times
+        all_times, all_stretch = self.times, self.stretch
         m = 8
         while m < len(all_times):
-            self.times = all_times[:m]
-            self.index = [self._nearest(t) for t in self.times]
+            self.times, self.stretch = all_times[:m], all_stretch[:m]
+            self.index = [self._nearest(t, s) for t, s in zip(self.times, self.stretch)]
             self._fit()
             m *= 2
-        self.times = all_times
+        self.times, self.stretch = all_times, all_stretch
         for _ in range(4):
-            self.index = [self._nearest(t) for t in self.times]
+            self.index = [self._nearest(t, s) for t, s in zip(self.times, self.stretch)]
             self._fit()
-        self.residuals = [t - self.at(k) for t, k in zip(self.times, self.index)]
+        self.residuals = [t - self.at(k, s)
+                          for t, k, s in zip(self.times, self.index, self.stretch)]
 
-    def at(self, k):
-        if not self.shuffle:
-            return self.origin + self.period * k
-        return self.origin + 2 * self.period * (k // 2) + self.long * (k % 2)
+    @property
+    def origin(self):
+        return self.origins[self.stretch[0]]
 
-    def _nearest(self, t):
+    def at(self, k, stretch=None):
+        origin = self.origins.get(stretch, self.origin)
         if not self.shuffle:
-            return int(round((t - self.origin) / self.period))
-        pair = int((t - self.origin + self.period) // (2 * self.period))
+            return origin + self.period * k
+        return origin + 2 * self.period * (k // 2) + self.long * (k % 2)
+
+    def _nearest(self, t, stretch):
+        origin = self.origins.get(stretch, self.origin)
+        if not self.shuffle:
+            return int(round((t - origin) / self.period))
+        pair = int((t - origin + self.period) // (2 * self.period))
         best = None
         for k in (2 * pair - 2, 2 * pair - 1, 2 * pair, 2 * pair + 1, 2 * pair + 2):
-            if best is None or abs(self.at(k) - t) < abs(self.at(best) - t):
+            if best is None or abs(self.at(k, stretch) - t) < abs(self.at(best, stretch) - t):
                 best = k
         return best
+
+    def _regressors(self, k):
+        return [2.0 * (k // 2), float(k % 2)] if self.shuffle else [float(k)]
+
+    def _within(self):
+        """The regressors and times less their means over each stretch: what is left for the
+        common slopes once every stretch has its own origin."""
+        groups = {}
+        for k, t, s in zip(self.index, self.times, self.stretch):
+            groups.setdefault(s, []).append((self._regressors(k), t))
+        rows = []
+        means = {}
+        for s, members in groups.items():
+            n = float(len(members))
+            mx = [sum(x[i] for x, _ in members) / n for i in range(len(members[0][0]))]
+            mt = sum(t for _, t in members) / n
+            means[s] = (mx, mt)
+            rows += [([xi - mi for xi, mi in zip(x, mx)], t - mt) for x, t in members]
+        return rows, means
 
     def _fit(self):
         if len(self.times) < 3:
             return
-        if not self.shuffle:
-            self.origin, self.period = fit_line(self.index, self.times)
+        rows, means = self._within()
+        width = len(rows[0][0])
+        m = [[sum(x[i] * x[j] for x, _ in rows) for j in range(width)] for i in range(width)]
+        v = [sum(x[i] * t for x, t in rows) for i in range(width)]
+        if any(m[i][i] == 0 for i in range(width)):
             return
-        # unknowns: origin, period, long
-        rows = [(1.0, 2.0 * (k // 2), float(k % 2)) for k in self.index]
-        if len({r[2] for r in rows}) < 2:
-            return
-        m = [[sum(r[i] * r[j] for r in rows) for j in range(3)] for i in range(3)]
-        v = [sum(r[i] * t for r, t in zip(rows, self.times)) for i in range(3)]
-        self.origin, self.period, self.long = solve3(m, v)
+        slopes = solve(m, v)
+        if self.shuffle:
+            self.period, self.long = slopes
+        else:
+            self.period = slopes[0]
+        for s, (mx, mt) in means.items():
+            self.origins[s] = mt - sum(b * x for b, x in zip(slopes, mx))
 
     def period_sigma(self):
         """The standard error of the fitted step length (ms), from the scatter of the hits."""
         n = len(self.times)
         if n < 4:
             return float("nan")
-        free = 3 if self.shuffle else 2
-        var = sum(r * r for r in self.residuals) / (n - free)
-        ks = [2 * (k // 2) for k in self.index] if self.shuffle else self.index
-        mk = sum(ks) / float(n)
-        return (var / sum((k - mk) ** 2 for k in ks)) ** 0.5
+        free = (2 if self.shuffle else 1) + len(self.origins)
+        var = sum(r * r for r in self.residuals) / max(1, n - free)
+        rows, _ = self._within()
+        spread = sum(x[0] ** 2 for x, _ in rows)
+        return (var / spread) ** 0.5
 
     def outliers(self, limit):
         """'k:residual' for each onset further than limit (ms) from its place."""
         return " ".join("%d:%+.1f" % (k, r) for k, r in zip(self.index, self.residuals)
                         if abs(r) > limit)
 
+    def judged(self, least=4):
+        """How many onsets lie in stretches of at least least onsets: those whose place the
+        grid really tests."""
+        count = {}
+        for s in self.stretch:
+            count[s] = count.get(s, 0) + 1
+        return sum(1 for s in self.stretch if count[s] >= least)
+
+    def gaps(self):
+        """(k, gap in ms) for each two onsets at neighbouring places k and k + 1 within a
+        stretch."""
+        out = []
+        for i in range(len(self.times) - 1):
+            if self.stretch[i] == self.stretch[i + 1] and self.index[i + 1] == self.index[i] + 1:
+                out.append((self.index[i], self.times[i + 1] - self.times[i]))
+        return out
+
     def slots(self):
         """(missing, doubled): grid places between the first and last onset with no onset, and
-        onsets that share a place with another."""
+        onsets that share a place with another. A wild onset may fill a place, never double
+        one."""
         seen = {}
         for k in self.index:
             seen[k] = seen.get(k, 0) + 1
+        filled = set(seen) | {self._nearest(t, s) for t, s in self.wild}
         span = range(min(self.index), max(self.index) + 1)
-        missing = sum(1 for k in span if k not in seen)
+        missing = sum(1 for k in span if k not in filled)
         doubled = sum(c - 1 for c in seen.values())
         return missing, doubled
+
+
+def stream_held(c, take, grid, what=""):
+    """Checks that enough of a take was heard unbroken for its grid to test the program: three
+    quarters of the hits in stretches of four or more. The sound server, not the program, is
+    what breaks the stream, so a break only narrows what can be judged."""
+    return c.check(grid.judged() >= 0.75 * len(take.times),
+                   what + "the hits were heard in unbroken stretches long enough to judge",
+                   "%d of %d hits in stretches of 4 or more; %d breaks" %
+                   (grid.judged(), len(take.times), take.breaks))
 
 
 def percentile(values, q):
@@ -1046,21 +1147,22 @@ class Session:
                 raise SessionError("the recording stopped growing")
             time.sleep(0.01)
 
-    def onset_times(self, t_from, t_to):
-        """Monotonic times (s) of the hits recorded between two moments."""
-        return self.take(t_from, t_to).times
-
     def take(self, t_from, t_to):
-        """The hits recorded between two moments, and the breaks in the sound stream there."""
+        """The hits recorded between two moments, with the stretches of the sound stream they
+        lie in (times in s)."""
         line, first, samples = self.sound(t_from, t_to)
         onsets = detect_onsets(samples)
-        return Take([line.time(first + n) for n in onsets], stream_breaks(onsets, samples))
+        stretch, resumed = stream_stretches(onsets, samples)
+        times = [line.time(first + n) for n in onsets]
+        return Take(times, stretch, resumed, stream_breaks(onsets, samples))
 
     def play_take(self, seconds, checks=None, attempts=3):
         """Starts the transport, lets it play for seconds, stops it and returns the Take
         (hit times in ms). A take in which the sound stream broke (a dropout, or a shift of the
         buffer boundaries: the sound server's hiccup, not the program's timing) is noted and
-        played again, up to attempts times; the last take is returned either way."""
+        played again, up to attempts times; then the take that broke least is returned, to be
+        judged a stretch at a time."""
+        takes = []
         for attempt in range(attempts):
             _, start = self.keydown("space")
             self.keyup("space")
@@ -1070,13 +1172,16 @@ class Session:
             take = self.take(start - 0.1, stop + 0.3)
             take.start, take.stop = start, stop
             take.times = [1000.0 * t for t in take.times]
+            take.wild = [(1000.0 * t, s) for t, s in take.wild]
             if take.breaks == 0:
                 return take
+            takes.append(take)
             if checks is not None:
-                checks.note("the sound stream broke %d times in take %d; playing again" %
-                            (take.breaks, attempt + 1))
+                checks.note("the sound stream broke %d times in take %d%s" %
+                            (take.breaks, attempt + 1,
+                             "; playing again" if attempt + 1 < attempts else ""))
             time.sleep(0.3)
-        return take
+        return min(takes, key=lambda t: t.breaks)
 
     # --- tear-down
 
@@ -1101,12 +1206,22 @@ class Session:
 
 
 class Take:
-    """Hit times and the number of breaks in the sound stream while they were recorded."""
+    """The hits heard while the transport ran, as times, and how the sound stream held.
 
-    def __init__(self, times, breaks):
-        self.times = times
+    times and stretch: the hits and, for each, the unbroken stretch of the stream it lies in.
+    wild: (time, stretch) of onsets that may be the stream resuming after a gap rather than
+    hits, left out of times. breaks: how often the stream broke."""
+
+    def __init__(self, times, stretch, resumed, breaks):
+        self.times = [t for j, t in enumerate(times) if j not in resumed]
+        self.stretch = [s for j, s in enumerate(stretch) if j not in resumed]
+        self.wild = [(times[j], stretch[j]) for j in sorted(resumed)]
         self.breaks = breaks
         self.start = self.stop = None
+
+    def grid(self, period, shuffle=False):
+        """The grid of these hits, each stretch with its own origin."""
+        return Grid(self.times, period, shuffle=shuffle, stretch=self.stretch, wild=self.wild)
 
 
 # ---------------------------------------------------------------- entering patterns

@@ -1,0 +1,157 @@
+"""The ears of the end-to-end tests, on recordings made up here: hits placed on the heads of
+512-frame buffers as the program's mixer places them, then broken as a busy sound server breaks
+a stream. A break must only split the take into stretches; a fault of the program's timing
+(a hit a buffer late, a hit doubled or lost) must still be heard inside them."""
+
+import array
+import math
+import random
+import sys
+
+from session import (AUDIO_PERIOD_MS, RATE, STEP_MS_94, Checks, Take, detect_onsets,
+                     stream_stretches)
+
+BEAT_MS = 4 * STEP_MS_94
+BUFFER = 512
+
+
+def drum(ms=1500):
+    """A bass drum: a 60 Hz tone that starts at full scale, as a beater strikes, and falls
+    with a 120 ms time constant."""
+    n = int(ms * RATE / 1000)
+    return [int(20000 * math.exp(-i / (0.12 * RATE)) * math.cos(2 * math.pi * 60 * i / RATE))
+            for i in range(n)]
+
+
+def mix(starts, total):
+    """Frames (mono) with a drum at each start; a new hit cuts the one before, as on one
+    channel."""
+    out = [0] * total
+    hit = drum()
+    for j, at in enumerate(starts):
+        end = starts[j + 1] if j + 1 < len(starts) else total
+        for i in range(min(len(hit), end - at, total - at)):
+            out[at + i] = hit[i]
+    return out
+
+
+def program_starts(count, period_ms, late=None, double=None, drop=None, shuffle=False):
+    """Where the program's hits start: each step sounds in the first buffer mixed after it is
+    due (the frame a step fires in comes within a ms: the loop never waits). late, double, drop: the
+    number of a hit to play two buffers late, twice, or not at all. With shuffle the steps
+    come in pairs split 5 : 3."""
+    rng = random.Random(7)
+    starts = []
+    for k in range(count):
+        ms = 2 * period_ms * (k // 2) + 1.25 * period_ms * (k % 2) if shuffle else k * period_ms
+        due = (ms + rng.uniform(0, 1.0)) * RATE / 1000.0 + 4000
+        at = int(math.ceil(due / BUFFER)) * BUFFER
+        if k == late:
+            at += 2 * BUFFER
+        if k == drop:
+            continue
+        starts.append(at)
+        if k == double:
+            starts.append(at + 12 * BUFFER)
+    return starts
+
+
+def gap(frames, at, length):
+    """What a sink that ran dry plays: length frames of silence at at, the rest later."""
+    return frames[:at] + [0] * length + frames[at:]
+
+
+def lost(frames, at, length):
+    """What a server that dropped frames plays: length frames missing at at."""
+    return frames[:at] + frames[at + length:]
+
+
+def stereo(frames):
+    out = array.array("h")
+    for v in frames:
+        out.append(v)
+        out.append(v)
+    return out
+
+
+def judge(frames, period_ms=BEAT_MS, shuffle=False):
+    samples = stereo(frames)
+    onsets = detect_onsets(samples)
+    stretch, resumed = stream_stretches(onsets, samples)
+    take = Take([1000.0 * n / RATE for n in onsets], stretch, resumed, 0)
+    grid = take.grid(period_ms, shuffle=shuffle)
+    missing, doubled = grid.slots()
+    worst = max(abs(r) for r in grid.residuals)
+    return take, grid, missing, doubled, worst
+
+
+def body(c):
+    count = 30
+    total = int((count + 1) * BEAT_MS * RATE / 1000) + 20000
+    clean = mix(program_starts(count, BEAT_MS), total)
+    starts = program_starts(count, BEAT_MS)
+
+    take, grid, missing, doubled, worst = judge(clean)
+    c.check(len(take.times) == count and set(take.stretch) == {0} and not take.wild,
+            "an unbroken stream is one stretch of every hit",
+            "%d hits, stretches %s" % (len(take.times), sorted(set(take.stretch))))
+    c.check(worst <= AUDIO_PERIOD_MS and (missing, doubled) == (0, 0),
+            "and its hits lie on one grid", "worst %.2f ms" % worst)
+
+    # The server runs dry 60 ms into the tenth hit, while it is loud, for 40 ms: the drum comes
+    # back as if it were a hit of its own, and everything after is 40 ms late.
+    broken = gap(clean, starts[9] + 2646, 1764)
+    take, grid, missing, doubled, worst = judge(broken)
+    c.check(len(take.times) == count and len(take.wild) == 1,
+            "a dropout in mid-sound: the sound coming back is set aside, not counted as a hit",
+            "%d hits, %d set aside" % (len(take.times), len(take.wild)))
+    c.check(take.stretch == [0] * 10 + [1] * 20, "the hits after the dropout form a second stretch",
+            "stretches %s" % take.stretch)
+    c.check(worst <= AUDIO_PERIOD_MS and (missing, doubled) == (0, 0) and
+            abs(grid.period - BEAT_MS) < 0.5,
+            "each stretch lies on the one grid, shifted as the stream was",
+            "worst %.2f ms, %d missing, %d doubled, period %.2f ms" %
+            (worst, missing, doubled, grid.period))
+
+    # Frames lost twice in the tail of a hit: no dropout to see, only the buffer heads moving,
+    # by 23 ms each time.
+    broken = lost(lost(clean, starts[20] - 2000, 1000), starts[6] - 2000, 1000)
+    take, grid, missing, doubled, worst = judge(broken)
+    c.check(len(set(take.stretch)) == 3 and grid.judged() == count,
+            "a shift of the buffer heads starts a new stretch where it happened",
+            "stretches %s" % take.stretch)
+    c.check(worst <= AUDIO_PERIOD_MS and (missing, doubled) == (0, 0),
+            "and every stretch still lies on the grid", "worst %.2f ms" % worst)
+    plain = Take(take.times, [0] * len(take.times), set(), 0).grid(BEAT_MS)
+    c.check(max(abs(r) for r in plain.residuals) > AUDIO_PERIOD_MS,
+            "judged as one stretch, the same hits would be off the grid (the breaks are real)")
+
+    # Shuffled sixteenths: the pairs keep their 5 : 3 split across a break.
+    shuffled = program_starts(40, STEP_MS_94, shuffle=True)
+    played = mix(shuffled, shuffled[-1] + 20000)
+    take, grid, missing, doubled, worst = judge(lost(played, shuffled[15] - 300, 200),
+                                                STEP_MS_94, shuffle=True)
+    longs = [g for k, g in grid.gaps() if k % 2 == 0]
+    c.check(len(set(take.stretch)) == 2 and len(grid.gaps()) == 38 and
+            all(abs(g - 1.25 * STEP_MS_94) <= AUDIO_PERIOD_MS for g in longs) and
+            abs(grid.long - 1.25 * STEP_MS_94) < 1.0 and worst <= AUDIO_PERIOD_MS,
+            "shuffled steps keep a grid of long and short gaps in each stretch",
+            "stretches %s, first of a pair %.2f ms, worst %.2f ms" %
+            (take.stretch, grid.long, worst))
+
+    # The program's own faults, inside a stream that also broke.
+    faults = [("a hit two buffers late", {"late": 17}),
+              ("a hit played twice", {"double": 17}),
+              ("a hit not played", {"drop": 17})]
+    for what, fault in faults:
+        played = mix(program_starts(count, BEAT_MS, **fault), total)
+        take, grid, missing, doubled, worst = judge(gap(played, starts[9] + 2646, 1764))
+        caught = worst > AUDIO_PERIOD_MS or missing or doubled
+        c.check(caught, "%s is still heard when the stream broke elsewhere" % what,
+                "worst %.2f ms, %d missing, %d doubled" % (worst, missing, doubled))
+
+
+if __name__ == "__main__":
+    checks = Checks("listening_test")
+    body(checks)
+    sys.exit(checks.finish())
