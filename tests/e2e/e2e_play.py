@@ -89,7 +89,7 @@ def body(s, c, args):
         missing, doubled = grid.slots()
         c.check(missing == 0 and doubled == 0, "no beat missing or doubled",
                 "%d missing, %d doubled" % (missing, doubled))
-        worst = max(abs(r) for r in grid.residuals)
+        worst = grid.worst()
         c.check(worst <= AUDIO_PERIOD_MS,
                 "every hit lies within one audio period (%.1f ms) of a straight grid" %
                 AUDIO_PERIOD_MS, "worst %.2f ms over %d hits; beyond: %s" %

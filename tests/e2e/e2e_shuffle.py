@@ -65,7 +65,7 @@ def body(s, c, args):
             "a grid of pairs fits: two steps a pair, split 5 : 3",
             "step %.3f ms (allowed %.2f), first of a pair %.3f ms (allowed %.2f), ratio %.3f" %
             (grid.period, tol, grid.long, split, grid.long / (2 * grid.period - grid.long)))
-    worst = max(abs(r) for r in grid.residuals)
+    worst = grid.worst()
     c.check(worst <= AUDIO_PERIOD_MS, "every hit within one audio period of the grid of pairs",
             "worst %.2f ms; beyond: %s" % (worst, grid.outliers(AUDIO_PERIOD_MS)))
 

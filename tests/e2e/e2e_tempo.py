@@ -37,7 +37,7 @@ def heard_step(s, c, args, what):
     missing, doubled = grid.slots()
     c.check(missing == 0 and doubled == 0, "%s: no sixteenth missing or doubled" % what,
             "%d missing, %d doubled" % (missing, doubled))
-    worst = max(abs(r) for r in grid.residuals)
+    worst = grid.worst()
     c.check(worst <= AUDIO_PERIOD_MS,
             "%s: every hit within one audio period of a straight grid" % what,
             "worst %.2f ms; beyond: %s" % (worst, grid.outliers(AUDIO_PERIOD_MS)))

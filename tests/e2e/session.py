@@ -647,9 +647,31 @@ class Grid:
         spread = sum(x[0] ** 2 for x, _ in rows)
         return (var / spread) ** 0.5
 
+    def centred(self):
+        """Each onset's distance from its place (ms) once the origin of its stretch is moved
+        midway between the stretch's earliest and latest onset.
+
+        A hit sounds at the first buffer head after its step is due, so it comes 0 to 1 audio
+        period after its place on the step clock's grid, and how far depends on where the step
+        falls among the buffers. Where a step length is close to a whole number of buffers (a
+        beat at 94 BPM is 54.98) that offset creeps by a fraction of a ms a step and wraps by a
+        whole period now and then. The least-squares origin sits at the mean offset, which a
+        wrap near one end of a take puts almost a period away from the few hits before it;
+        midway between the extremes is the straight grid on which every hit is nearest its
+        place."""
+        low, high = {}, {}
+        for r, s in zip(self.residuals, self.stretch):
+            low[s] = min(low.get(s, r), r)
+            high[s] = max(high.get(s, r), r)
+        return [r - (low[s] + high[s]) / 2 for r, s in zip(self.residuals, self.stretch)]
+
+    def worst(self):
+        """The largest distance of an onset from its place on the grid (ms): see centred."""
+        return max(abs(r) for r in self.centred())
+
     def outliers(self, limit):
-        """'k:residual' for each onset further than limit (ms) from its place."""
-        return " ".join("%d:%+.1f" % (k, r) for k, r in zip(self.index, self.residuals)
+        """'k:distance' for each onset further than limit (ms) from its place (see centred)."""
+        return " ".join("%d:%+.1f" % (k, r) for k, r in zip(self.index, self.centred())
                         if abs(r) > limit)
 
     def judged(self, least=4):
