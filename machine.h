@@ -1,4 +1,4 @@
-// The drum machine's one state record, the process-wide globals, and the main loop.
+// The drum machine's one state record, the process-wide globals and the outside world's inputs.
 #pragma once
 
 #include <SDL.h>
@@ -17,7 +17,7 @@ struct SampleBank {
   Mix_Chunk* chunk[trackCount];
 };
 
-// The assets, relative to the working directory; sampleFiles in track order.
+// The assets, relative to the folder that holds them; sampleFiles in track order.
 extern const char* const sampleFiles[trackCount];
 extern const char* const backgroundFile;
 extern const char* const fontFile;
@@ -82,23 +82,6 @@ struct Inputs {
   Uint32 (*ticks)();          // ms since SDL start, read afresh at every use
   bool (*isDown)(int button); // is this button held right now
 };
-
-// The real clock and the real joystick and keyboard.
-extern const Inputs liveInputs;
-
-// Gives every field but samples and imgGUI its start-up value; ticks is the tick count read once
-// the samples have loaded.
-void initMachineState(MachineState& s, Uint32 ticks);
-
-// Routes one event: Ctrl+C and SDL's quit request end the loop, joystick buttons and mapped keys
-// go to the button handlers, everything else is ignored.
-void handleEvent(MachineState& s, const SDL_Event& event, const Inputs& in);
-
-// One frame, from the background copy to the flip.
-void renderFrame(MachineState& s, const Inputs& in);
-
-// Drains events and draws frames until quit is set; returns the program's exit status, 0.
-int runMainLoop(MachineState& s, const Inputs& in);
 
 // True when a deadline set at most maxLead ms ahead has come, across the 32-bit wrap as well.
 bool tickReached(Uint32 now, Uint32 deadline, Uint32 maxLead);

@@ -2,7 +2,6 @@
 //   BM_WholeFrame            preset B playing, edit mode and shuffle on: every label drawn
 //   BM_BareFrame             the background copy and the flip alone, the floor of any frame
 //   BM_StartupToFirstFrame   from SDL_Init to the first frame shown, every asset loaded
-#include <SDL_image.h>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
@@ -10,72 +9,30 @@
 #include <unistd.h>
 
 #include "controls/buttons.h"
-#include "display/text.h"
-#include "machine.h"
+#include "loop.h"
+#include "startup/startup.h"
 
 namespace {
 
-// The program's start-up, call for call, from SDL_Init to the state record's initial values;
-// only the failure reports are left out (a failed step here aborts the benchmark instead) and
-// the exit handler is not registered, since the benchmark ends SDL itself.
+// The program's start-up from SDL_Init to the state record's initial values, through the same
+// functions; the exit handler is not registered, since the benchmark ends SDL itself. An asset or
+// device that failed aborts the benchmark, which would otherwise time less than the real thing.
 bool startUp(MachineState& state, benchmark::State& bench) {
-  if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
+  if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0 || !openScreen()) {
     bench.SkipWithError(SDL_GetError());
     return false;
   }
-  SDL_ShowCursor(SDL_DISABLE);
-  screen = SDL_SetVideoMode(320, 240, 16, 0);
-  if (screen == nullptr) {
-    bench.SkipWithError(SDL_GetError());
-    return false;
-  }
-  joy = SDL_NumJoysticks() > 0 ? SDL_JoystickOpen(0) : nullptr;
-
-  SDL_Surface* loaded = IMG_Load(backgroundFile);
-  state.imgGUI =
-      loaded != nullptr ? SDL_ConvertSurface(loaded, screen->format, SDL_SWSURFACE) : nullptr;
-  SDL_FreeSurface(loaded);
-  if (state.imgGUI == nullptr) {
-    bench.SkipWithError(backgroundFile);
-    return false;
-  }
-  TTF_Init();
-  targetarea = {0, 0, Uint16(state.imgGUI->w), Uint16(state.imgGUI->h)};
-  font = TTF_OpenFont(fontFile, 8);
-  if (font == nullptr) {
-    bench.SkipWithError(fontFile);
-    return false;
-  }
-
-  labelSamples(state.imgGUI);
-  drawText(state.imgGUI, "(c)2026 crew", 246, 40, 255, 255, 255);
-  SDL_Rect at = targetarea;
-  SDL_BlitSurface(state.imgGUI, nullptr, screen, &at);
-  SDL_Flip(screen);
-
-  if (Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 512) < 0) {
-    bench.SkipWithError(Mix_GetError());
-    return false;
-  }
-  for (Mix_Chunk*& chunk : state.samples.chunk) {
-    chunk = nullptr;
-  }
-  drawText(screen, "Loading...", 2, 40, 255, 255, 255);
-  SDL_Flip(screen);
-  for (int t = 0; t < trackCount; t++) {
-    SDL_RWops* file = SDL_RWFromFile(sampleFiles[t], "rb");
-    state.samples.chunk[t] = file != nullptr ? Mix_LoadWAV_RW(file, 1) : nullptr;
-    if (state.samples.chunk[t] == nullptr) {
-      bench.SkipWithError(sampleFiles[t]);
-      return false;
-    }
-  }
-  Mix_AllocateChannels(trackCount);
-  for (Mix_Chunk* chunk : state.samples.chunk) {
-    Mix_VolumeChunk(chunk, 12);
-  }
+  loadMachine(state, SOURCE_DIR "/assets");
   initMachineState(state, SDL_GetTicks());
-  return true;
+  bool allLoaded =
+      state.imgGUI != nullptr && font != nullptr && Mix_QuerySpec(nullptr, nullptr, nullptr) != 0;
+  for (Mix_Chunk* chunk : state.samples.chunk) {
+    allLoaded = allLoaded && chunk != nullptr;
+  }
+  if (!allLoaded) {
+    bench.SkipWithError("an asset or the audio device failed to load");
+  }
+  return allLoaded;
 }
 
 // What the program leaves to the end of the process, released so that the next run starts
@@ -172,11 +129,6 @@ BENCHMARK(BM_StartupToFirstFrame)->UseManualTime()->Unit(benchmark::kMillisecond
 int main(int argc, char** argv) {
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   setenv("SDL_AUDIODRIVER", "dummy", 1);
-  // the assets are found the way the program finds them, relative to the working directory
-  if (chdir(SOURCE_DIR) != 0) {
-    std::perror(SOURCE_DIR);
-    return 1;
-  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
     return 1;

@@ -75,6 +75,8 @@ void editPress(MachineState& s, int button, const Inputs& in) {
 
 } // namespace
 
+const Inputs liveInputs = {SDL_GetTicks, buttonHeld};
+
 int buttonForKey(SDLKey key) {
   for (const KeyBinding& k : keyMap) {
     if (k.key == key) {

@@ -25,6 +25,9 @@ int buttonForKey(SDLKey key);
 // True when joystick 0 reports the button held, or any key mapped to it is held.
 bool buttonHeld(int button);
 
+// The real clock and the real joystick and keyboard.
+extern const Inputs liveInputs;
+
 void handleButtonDown(MachineState& s, int button, const Inputs& in);
 void handleButtonUp(MachineState& s, int button);
 

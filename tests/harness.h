@@ -3,13 +3,14 @@
 #pragma once
 
 #include <SDL.h>
-#include <SDL_image.h>
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 
+#include "loop.h"
 #include "machine.h"
+#include "startup/startup.h"
 
 namespace harness {
 
@@ -31,66 +32,43 @@ inline void releaseAll() {
   }
 }
 
-inline std::string assetPath(const char* name) {
-  return std::string(ASSET_DIR) + "/" + name;
-}
-
-// Brings SDL up once per test program with the dummy video and audio drivers, a real screen,
-// the font, the mixer and the samples, the way start-up does.
-inline void startSdl(SampleBank* bank = nullptr) {
-  setenv("SDL_VIDEODRIVER", "dummy", 0);
-  setenv("SDL_AUDIODRIVER", "dummy", 0);
-  if (screen == nullptr) {
+// The machine as start-up leaves it, brought up once per test program with SDL's dummy video and
+// audio drivers: a real screen, the background with its labels, the font, the mixer and the kit.
+inline MachineState& startedMachine() {
+  static MachineState started;
+  static bool up = false;
+  if (!up) {
+    setenv("SDL_VIDEODRIVER", "dummy", 0);
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
     SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK);
-    screen = SDL_SetVideoMode(320, 240, 16, 0);
-    TTF_Init();
-    font = TTF_OpenFont(assetPath("bmmini.ttf").c_str(), 8);
-    Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 512);
-    Mix_AllocateChannels(trackCount);
+    openScreen();
+    loadMachine(started, ASSET_DIR);
     // The mixer's thread must stop before the libraries unload at exit, or it may call into
     // one that has already gone.
     std::atexit([] {
       Mix_CloseAudio();
       SDL_Quit();
     });
+    up = true;
   }
-  if (bank != nullptr) {
-    for (int t = 0; t < trackCount; t++) {
-      // sampleFiles are relative to the folder that holds assets/
-      std::string path = std::string(ASSET_DIR) + "/../" + sampleFiles[t];
-      bank->chunk[t] = Mix_LoadWAV_RW(SDL_RWFromFile(path.c_str(), "rb"), 1);
-      if (bank->chunk[t] != nullptr) {
-        Mix_VolumeChunk(bank->chunk[t], 12);
-      }
-    }
-  }
+  return started;
 }
 
-// The background in the screen's format, as start-up leaves it (labels not drawn in).
-inline SDL_Surface* loadBackground() {
-  SDL_Surface* loaded = IMG_Load(assetPath("gui.png").c_str());
-  if (loaded == nullptr) {
-    return nullptr;
+// Brings SDL up as start-up does; bank, when given, receives the loaded kit.
+inline void startSdl(SampleBank* bank = nullptr) {
+  MachineState& started = startedMachine();
+  if (bank != nullptr) {
+    *bank = started.samples;
   }
-  SDL_Surface* converted = SDL_ConvertSurface(loaded, screen->format, SDL_SWSURFACE);
-  SDL_FreeSurface(loaded);
-  return converted;
 }
 
 // A machine at its start-up values at the given tick, with samples and background loaded.
 inline void freshMachine(MachineState& s, Uint32 ticks = 0) {
-  static SampleBank bank;
-  static SDL_Surface* background = nullptr;
-  static bool loaded = false;
-  if (!loaded) {
-    startSdl(&bank);
-    background = loadBackground();
-    loaded = true;
-  }
-  s.samples = bank;
-  s.imgGUI = background;
-  if (background != nullptr) {
-    targetarea = {0, 0, Uint16(background->w), Uint16(background->h)};
+  const MachineState& started = startedMachine();
+  s.samples = started.samples;
+  s.imgGUI = started.imgGUI;
+  if (s.imgGUI != nullptr) {
+    targetarea = {0, 0, Uint16(s.imgGUI->w), Uint16(s.imgGUI->h)};
   }
   clockNow = ticks;
   releaseAll();

@@ -1,0 +1,70 @@
+// The main loop, above the subsystems it calls: events to the controls, then the frame.
+#include "loop.h"
+
+#include "controls/buttons.h"
+#include "controls/repeat.h"
+#include "display/grid.h"
+#include "display/labels.h"
+#include "sequencer/transport.h"
+
+void handleEvent(MachineState& s, const SDL_Event& event, const Inputs& in) {
+  switch (event.type) {
+  case SDL_KEYDOWN:
+    if (event.key.keysym.sym == SDLK_c && (event.key.keysym.mod & KMOD_CTRL)) {
+      s.quit = 1;
+    } else if (buttonForKey(event.key.keysym.sym) >= 0) {
+      handleButtonDown(s, buttonForKey(event.key.keysym.sym), in);
+    }
+    break;
+  case SDL_KEYUP:
+    if (buttonForKey(event.key.keysym.sym) >= 0) {
+      handleButtonUp(s, buttonForKey(event.key.keysym.sym));
+    }
+    break;
+  case SDL_JOYBUTTONDOWN:
+    handleButtonDown(s, event.jbutton.button, in);
+    break;
+  case SDL_JOYBUTTONUP:
+    handleButtonUp(s, event.jbutton.button);
+    break;
+  case SDL_QUIT:
+    s.quit = 1;
+    break;
+  default:
+    break;
+  }
+}
+
+void renderFrame(MachineState& s, const Inputs& in) {
+  // A background that does not cover the screen would leave the last frame showing around it.
+  if (s.imgGUI == nullptr || s.imgGUI->w < screen->w || s.imgGUI->h < screen->h) {
+    SDL_FillRect(screen, nullptr, 0);
+  }
+  if (s.imgGUI != nullptr) {
+    SDL_Rect at = targetarea; // the blit clips its destination rectangle in place
+    SDL_BlitSurface(s.imgGUI, nullptr, screen, &at);
+  }
+  if (s.playing == 1) {
+    advanceClock(s, in.ticks());
+    drawStepLabel(s);
+  }
+  autoRepeat(s, in);
+  drawTempoLabels(s);
+  drawGrid(s);
+  if (s.editMode == 1) {
+    updateGlow(s, in.ticks());
+    drawCursor(s);
+  }
+  SDL_Flip(screen);
+}
+
+int runMainLoop(MachineState& s, const Inputs& in) {
+  while (s.quit == 0) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+      handleEvent(s, event, in);
+    }
+    renderFrame(s, in);
+  }
+  return 0;
+}

@@ -1,0 +1,14 @@
+// The main loop: one pass drains the events and draws one frame, until quit is set.
+#pragma once
+
+#include "machine.h"
+
+// Routes one event: Ctrl+C and SDL's quit request end the loop, joystick buttons and mapped keys
+// go to the button handlers, everything else is ignored.
+void handleEvent(MachineState& s, const SDL_Event& event, const Inputs& in);
+
+// One frame, from the background copy to the flip.
+void renderFrame(MachineState& s, const Inputs& in);
+
+// Drains events and draws frames until quit is set; returns the program's exit status, 0.
+int runMainLoop(MachineState& s, const Inputs& in);

@@ -1,0 +1,180 @@
+// Bringing the machine up, step by step, for the program, the tests and the benchmarks alike.
+#include "startup.h"
+
+#include <SDL_image.h>
+#include <cstdio>
+#include <cstring>
+
+#include "../display/text.h"
+#include "../sequencer/pattern.h"
+#include "../sequencer/transport.h"
+
+namespace {
+
+const char* const creditLine = "(c)2026 crew";
+constexpr int creditX = 246;
+constexpr int creditY = 40;
+constexpr int fontPoints = 8;
+
+std::string assetPath(const std::string& assetDir, const char* name) {
+  return assetDir + "/" + name;
+}
+
+// An asset that failed to load: one line naming the file, SDL's reason and what happens next.
+void reportAsset(const std::string& file, const char* consequence) {
+  std::fprintf(stderr, "Couldn't load %s: %s; %s\n", file.c_str(), SDL_GetError(), consequence);
+}
+
+// The background in the screen's format; without a usable image, a black one of the screen's
+// size, so the labels and the credit still have somewhere to go.
+SDL_Surface* loadBackground(const std::string& assetDir) {
+  std::string file = assetPath(assetDir, backgroundFile);
+  SDL_Surface* loaded = IMG_Load(file.c_str());
+  SDL_Surface* converted = nullptr;
+  if (loaded != nullptr) {
+    converted = SDL_ConvertSurface(loaded, screen->format, SDL_SWSURFACE);
+    SDL_FreeSurface(loaded);
+  }
+  if (converted == nullptr) {
+    reportAsset(file, "running on a black background");
+    converted = SDL_CreateRGBSurface(SDL_SWSURFACE, screen->w, screen->h, screenDepth,
+                                     screen->format->Rmask, screen->format->Gmask,
+                                     screen->format->Bmask, 0);
+    if (converted != nullptr) {
+      SDL_FillRect(converted, nullptr, 0);
+    }
+  }
+  return converted;
+}
+
+void openJoystick() {
+  if (SDL_NumJoysticks() > 0) {
+    joy = SDL_JoystickOpen(0);
+    if (joy == nullptr) {
+      std::fprintf(stderr, "Couldn't open joystick 0: %s\n", SDL_GetError());
+    }
+  }
+}
+
+void openFont(const MachineState& s, const std::string& assetDir) {
+  if (TTF_Init() < 0) {
+    std::fprintf(stderr, "Couldn't initialize SDL_ttf: %s; running without text\n", TTF_GetError());
+  }
+  targetarea.x = 0;
+  targetarea.y = 0;
+  targetarea.w = s.imgGUI != nullptr ? Uint16(s.imgGUI->w) : 0;
+  targetarea.h = s.imgGUI != nullptr ? Uint16(s.imgGUI->h) : 0;
+  std::string file = assetPath(assetDir, fontFile);
+  font = TTF_WasInit() ? TTF_OpenFont(file.c_str(), fontPoints) : nullptr;
+  if (font == nullptr) {
+    reportAsset(file, "running without text");
+  }
+}
+
+// The labels and the credit become part of the background for the whole run; then the first
+// picture.
+void showBackground(const MachineState& s) {
+  labelSamples(s.imgGUI);
+  drawText(s.imgGUI, creditLine, creditX, creditY, 255, 255, 255);
+  if (s.imgGUI != nullptr) {
+    SDL_Rect at = targetarea;
+    SDL_BlitSurface(s.imgGUI, nullptr, screen, &at);
+  }
+  SDL_Flip(screen);
+}
+
+// The mixer would take a WAV, AIFF or VOC file under any name; the kit is Ogg Vorbis only, so
+// a file that is not one is refused, not guessed at.
+bool isOggFile(SDL_RWops* file) {
+  char magic[4] = {};
+  bool ogg = SDL_RWread(file, magic, 1, 4) == 4 && std::memcmp(magic, "OggS", 4) == 0;
+  SDL_RWseek(file, 0, RW_SEEK_SET);
+  if (!ogg) {
+    SDL_SetError("not an Ogg Vorbis file");
+  }
+  return ogg;
+}
+
+void setUpChannels(const SampleBank& bank) {
+  Mix_AllocateChannels(trackCount);
+  for (Mix_Chunk* chunk : bank.chunk) {
+    if (chunk != nullptr) {
+      Mix_VolumeChunk(chunk, mixVolume);
+    }
+  }
+}
+
+} // namespace
+
+bool openScreen() {
+  SDL_ShowCursor(SDL_DISABLE);
+  screen = SDL_SetVideoMode(screenWidth, screenHeight, screenDepth, 0);
+  return screen != nullptr;
+}
+
+bool openAudio() {
+  return Mix_OpenAudio(audioRate, audioFormat, audioChannels, audioBufferFrames) == 0;
+}
+
+void loadSamples(SampleBank& bank, const std::string& assetDir) {
+  for (int t = 0; t < trackCount; t++) {
+    std::string path = assetPath(assetDir, sampleFiles[t]);
+    SDL_RWops* file = SDL_RWFromFile(path.c_str(), "rb");
+    if (file != nullptr && !isOggFile(file)) {
+      SDL_RWclose(file);
+      file = nullptr;
+    }
+    // the loader closes the reader itself
+    bank.chunk[t] = file != nullptr ? Mix_LoadWAV_RW(file, 1) : nullptr;
+    if (bank.chunk[t] == nullptr) {
+      reportAsset(path, "that track stays silent");
+    }
+  }
+}
+
+void loadMachine(MachineState& s, const std::string& assetDir) {
+  openJoystick();
+  s.imgGUI = loadBackground(assetDir);
+  openFont(s, assetDir);
+  showBackground(s);
+
+  if (!openAudio()) {
+    drawText(screen, "Sound Fail 1", 100, 100, 255, 0, 0);
+    SDL_Flip(screen);
+  }
+
+  for (Mix_Chunk*& chunk : s.samples.chunk) {
+    chunk = nullptr;
+  }
+  drawText(screen, "Loading...", 2, 40, 255, 255, 255);
+  SDL_Flip(screen);
+  loadSamples(s.samples, assetDir);
+  setUpChannels(s.samples);
+}
+
+void initMachineState(MachineState& s, Uint32 ticks) {
+  loadPresets(s);
+  s.cursorStep = 0;
+  s.cursorTrack = 0;
+  s.bpm = 94.0f;
+  s.stepInterval = 15000.0f / s.bpm;
+  s.clockEpoch = 0;
+  s.nextStepTime = clockReading(s, ticks);
+  s.stepTimeCarry = 0.0f;
+  s.shuffle = 0;
+  s.playing = 0;
+  s.editMode = 0;
+  s.quit = 0;
+  s.step = 0;
+  s.bpmHeld = 0;
+  s.bpmRepeatAt = 0;
+  s.cursorHeld = 0;
+  s.cursorRepeatAt = 0;
+  s.glow = 90;
+  s.glowDelta = 10;
+  s.glowNextAt = 0;
+  s.presetIndex = 0;
+  s.selectUsed = 0;
+  std::memcpy(s.stepText, "16th:   ", sizeof s.stepText);
+  std::memcpy(s.bpmText, "BPM: xxx.x", sizeof s.bpmText);
+}

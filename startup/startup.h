@@ -1,0 +1,39 @@
+// Bringing the machine up: the screen, the background with its labels, the font, the sound and
+// the kit, in the order the program runs them. Nothing here exits, changes directory or
+// registers an exit handler; the caller decides what a failure means.
+#pragma once
+
+#include <string>
+
+#include "../machine.h"
+
+constexpr int screenWidth = 320;
+constexpr int screenHeight = 240;
+constexpr int screenDepth = 16;
+
+constexpr int audioRate = 44100;       // frames per second
+constexpr Uint16 audioFormat = 0x8010; // signed 16-bit little-endian (AUDIO_S16LSB)
+constexpr int audioChannels = 2;       // stereo
+constexpr int audioBufferFrames = 512; // the mixing quantum, 11.6 ms
+constexpr int mixVolume = 12; // of the mixer's 128: ten tracks at once stay clear of clipping
+
+// Hides the pointer and sets the 320 x 240 x 16 software mode into screen; false, with SDL's
+// error text set, when the mode is refused.
+bool openScreen();
+
+// Everything after the video mode up to the state's initial values: joystick 0, the background
+// with the track labels and the credit, the font, the first picture, the audio device, the ten
+// samples, the channels and their volumes. assetDir is the folder that holds gui.png, the font
+// and sounds/. A missing asset or device is reported on standard error and the machine runs on.
+void loadMachine(MachineState& s, const std::string& assetDir);
+
+// Opens the audio device as the machine plays it; false when it could not be opened.
+bool openAudio();
+
+// Loads the kit in track order from assetDir; a slot stays null, with a line on standard error,
+// when its file is missing or not Ogg Vorbis.
+void loadSamples(SampleBank& bank, const std::string& assetDir);
+
+// Every field but samples and imgGUI at its start-up value; ticks is the tick count read once
+// the samples have loaded.
+void initMachineState(MachineState& s, Uint32 ticks);
