@@ -160,6 +160,22 @@ def workdir_with_assets(asset_dir):
     return work
 
 
+def catches_sigterm(proc, timeout=EXIT_WITHIN):
+    """Waits until the process handles SIGTERM (SDL's handler is in place once SDL is up) or has
+    ended. A SIGTERM sent before that kills the process instead of asking it to quit, which on a
+    busy machine or in the sanitizer build can take longer than a second to come about."""
+    deadline = time.monotonic() + timeout
+    while proc.poll() is None and time.monotonic() < deadline:
+        try:
+            with open("/proc/%d/status" % proc.pid) as f:
+                caught = [line for line in f if line.startswith("SigCgt:")]
+        except OSError:
+            return
+        if caught and int(caught[0].split()[1], 16) & (1 << (signal.SIGTERM - 1)):
+            return
+        time.sleep(0.01)
+
+
 def run_program(command, cwd, env, alive_for=ALIVE_FOR, during=None):
     """Starts the command, lets it run for alive_for seconds (calling during(pid) first when
     given), then sends SIGTERM unless it has ended, and waits for it to exit."""
@@ -169,6 +185,7 @@ def run_program(command, cwd, env, alive_for=ALIVE_FOR, during=None):
         note = ""
         if during is not None:
             note = during(proc.pid) or ""
+        catches_sigterm(proc)
         try:
             proc.wait(timeout=alive_for)
             alive = False

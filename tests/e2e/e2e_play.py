@@ -3,7 +3,7 @@ entered from the keyboard sounds in time bar after bar, and Space stops the soun
 
 import time
 
-from session import (AUDIO_PERIOD_MS, FRAME_MS, PRESET_B, STEP_LABEL, STEP_MS_94,
+from session import (AUDIO_PERIOD_MS, check_timing, FRAME_MS, PRESET_B, STEP_LABEL, STEP_MS_94,
                      detect_onsets, grid_cells, is_red_text, is_white, last_sound, peak,
                      period_tolerance, play_row, readable_start, run, stream_held, text_mask)
 
@@ -90,10 +90,10 @@ def body(s, c, args):
         c.check(missing == 0 and doubled == 0, "no beat missing or doubled",
                 "%d missing, %d doubled" % (missing, doubled))
         worst = grid.worst()
-        c.check(worst <= AUDIO_PERIOD_MS,
-                "every hit lies within one audio period (%.1f ms) of a straight grid" %
-                AUDIO_PERIOD_MS, "worst %.2f ms over %d hits; beyond: %s" %
-                (worst, len(times), grid.outliers(AUDIO_PERIOD_MS)))
+        check_timing(s, c, worst <= AUDIO_PERIOD_MS,
+                     "every hit lies within one audio period (%.1f ms) of a straight grid" %
+                     AUDIO_PERIOD_MS, "worst %.2f ms over %d hits; beyond: %s" %
+                     (worst, len(times), grid.outliers(AUDIO_PERIOD_MS)))
         tol = period_tolerance(len(times))
         c.check(abs(grid.period - BEAT_MS) <= tol,
                 "the grid's spacing is 4 x 15000 / 94 = %.1f ms" % BEAT_MS,
@@ -139,9 +139,9 @@ def cut_checks(s, c, args):
     c.check(all(p >= l / 16 for p, l in rings),
             "each stop cuts the bass drum while it is loud (not at its natural end)",
             "level in the last 2 ms / loudest: %s" % rings)
-    c.check(all(x <= allowed for x in stops),
-            "the sound stops within one audio period and a frame of the press, as fast as a "
-            "start sounds", "allowed %.1f ms" % allowed)
+    check_timing(s, c, all(x <= allowed for x in stops),
+                 "the sound stops within one audio period and a frame of the press, as fast as a "
+                 "start sounds", "allowed %.1f ms" % allowed)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 """Shuffle: x shows "SHFL" and splits each pair of sixteenths 5 : 3, the long gap after the odd
 steps (the first of each pair, column 0 among them); x again evens them out and hides it."""
 
-from session import (AUDIO_PERIOD_MS, FRAME_MS, SHUFFLE_LABEL, STEP_MS_94,
+from session import (AUDIO_PERIOD_MS, check_timing, FRAME_MS, SHUFFLE_LABEL, STEP_MS_94,
                      background_reference, period_tolerance, play_row, run, shadow_ok,
                      split_tolerance, stream_held, text_mask)
 
@@ -66,8 +66,9 @@ def body(s, c, args):
             "step %.3f ms (allowed %.2f), first of a pair %.3f ms (allowed %.2f), ratio %.3f" %
             (grid.period, tol, grid.long, split, grid.long / (2 * grid.period - grid.long)))
     worst = grid.worst()
-    c.check(worst <= AUDIO_PERIOD_MS, "every hit within one audio period of the grid of pairs",
-            "worst %.2f ms; beyond: %s" % (worst, grid.outliers(AUDIO_PERIOD_MS)))
+    check_timing(s, c, worst <= AUDIO_PERIOD_MS,
+                 "every hit within one audio period of the grid of pairs",
+                 "worst %.2f ms; beyond: %s" % (worst, grid.outliers(AUDIO_PERIOD_MS)))
 
     s.key("x")
     s.settle()
