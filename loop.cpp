@@ -5,6 +5,7 @@
 #include "controls/repeat.h"
 #include "display/grid.h"
 #include "display/labels.h"
+#include "pads/pad.h"
 #include "sequencer/transport.h"
 
 void handleEvent(MachineState& s, const SDL_Event& event, const Inputs& in) {
@@ -21,17 +22,34 @@ void handleEvent(MachineState& s, const SDL_Event& event, const Inputs& in) {
       handleButtonUp(s, buttonForKey(event.key.keysym.sym));
     }
     break;
+  // a pad in SDL's standard layout numbers its buttons its own way: it is read by handlePad
   case SDL_JOYBUTTONDOWN:
-    handleButtonDown(s, event.jbutton.button, in);
+    if (!padLayoutStandard()) {
+      handleButtonDown(s, event.jbutton.button, in);
+    }
     break;
   case SDL_JOYBUTTONUP:
-    handleButtonUp(s, event.jbutton.button);
+    if (!padLayoutStandard()) {
+      handleButtonUp(s, event.jbutton.button);
+    }
     break;
   case SDL_QUIT:
     s.quit = 1;
     break;
   default:
     break;
+  }
+}
+
+void handlePad(MachineState& s, const Inputs& in) {
+  PadEdge edges[padEdgeMax];
+  int count = readPad(joy, edges);
+  for (int i = 0; i < count; i++) {
+    if (edges[i].down) {
+      handleButtonDown(s, edges[i].button, in);
+    } else {
+      handleButtonUp(s, edges[i].button);
+    }
   }
 }
 
@@ -64,6 +82,7 @@ int runMainLoop(MachineState& s, const Inputs& in) {
     while (SDL_PollEvent(&event)) {
       handleEvent(s, event, in);
     }
+    handlePad(s, in);
     renderFrame(s, in);
   }
   return 0;

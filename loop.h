@@ -3,12 +3,17 @@
 
 #include "machine.h"
 
-// Routes one event: Ctrl+C and SDL's quit request end the loop, joystick buttons and mapped keys
-// go to the button handlers, everything else is ignored.
+// Routes one event: Ctrl+C and SDL's quit request end the loop, joystick buttons (in the
+// handheld's own layout) and mapped keys go to the button handlers, everything else is ignored.
 void handleEvent(MachineState& s, const SDL_Event& event, const Inputs& in);
+
+// Presses and releases from a pad read in SDL's standard controller layout, to the button
+// handlers, as the pad stands now (the events drained just before have brought it up to date).
+void handlePad(MachineState& s, const Inputs& in);
 
 // One frame, from the background copy to the flip.
 void renderFrame(MachineState& s, const Inputs& in);
 
-// Drains events and draws frames until quit is set; returns the program's exit status, 0.
+// Drains events, reads the pad and draws frames until quit is set; returns the program's exit
+// status, 0.
 int runMainLoop(MachineState& s, const Inputs& in);

@@ -7,6 +7,7 @@
 #include "controls/buttons.h"
 #include "loop.h"
 #include "startup/lost_display.h"
+#include "startup/sdl_settings.h"
 #include "startup/startup.h"
 
 namespace {
@@ -33,6 +34,7 @@ void Terminate() {
 int main(int, char**) {
   static MachineState state;
 
+  applySdlSettings(*SDL_Linked_Version());
   if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
     std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
     std::exit(1);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "../display/grid.h"
+#include "../pads/pad.h"
 #include "../sequencer/pattern.h"
 #include "../sequencer/transport.h"
 
@@ -87,7 +88,7 @@ int buttonForKey(SDLKey key) {
 }
 
 bool buttonHeld(int button) {
-  if (joy != nullptr && SDL_JoystickGetButton(joy, button) == 1) {
+  if (padHeld(joy, button)) {
     return true;
   }
   int count = 0;

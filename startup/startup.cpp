@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "../display/text.h"
+#include "../pads/pad.h"
 #include "../sequencer/pattern.h"
 #include "../sequencer/transport.h"
+#include "sdl_settings.h"
 
 namespace {
 
@@ -47,6 +49,8 @@ SDL_Surface* loadBackground(const std::string& assetDir) {
   return converted;
 }
 
+// Joystick 0, read in SDL's standard controller layout when the compatibility layer lists pads
+// that way, else by the handheld's own indices.
 void openJoystick() {
   if (SDL_NumJoysticks() > 0) {
     joy = SDL_JoystickOpen(0);
@@ -54,6 +58,7 @@ void openJoystick() {
       std::fprintf(stderr, "Couldn't open joystick 0: %s\n", SDL_GetError());
     }
   }
+  usePadLayout(gameControllerLayout(*SDL_Linked_Version()));
 }
 
 void openFont(const MachineState& s, const std::string& assetDir) {

@@ -21,7 +21,8 @@ constexpr int mixVolume = 12; // of the mixer's 128: ten tracks at once stay cle
 // error text set, when the mode is refused.
 bool openScreen();
 
-// Everything after the video mode up to the state's initial values: joystick 0, the background
+// Everything after the video mode up to the state's initial values: joystick 0 and the layout
+// it is read in, the background
 // with the track labels and the credit, the font, the first picture, the audio device, the ten
 // samples, the channels and their volumes. assetDir is the folder that holds gui.png, the font
 // and sounds/. A missing asset or device is reported on standard error and the machine runs on.

@@ -89,18 +89,16 @@ class Pad : public testing::Test {
 protected:
   static void SetUpTestSuite() {
     attached = virtualpad::attach();
-    // as the program starts: the settings, then SDL, then joystick 0 and its layout
+    // as the program starts: the settings, then SDL, then start-up opens joystick 0 and
+    // chooses its layout
     applySdlSettings(*SDL_Linked_Version());
     harness::startSdl();
-    if (joy == nullptr && SDL_NumJoysticks() > 0) {
-      joy = SDL_JoystickOpen(0);
-    }
-    usePadLayout(gameControllerLayout(*SDL_Linked_Version()));
+    standardAtStart = padLayoutStandard();
   }
   void SetUp() override {
     ASSERT_TRUE(attached) << virtualpad::error();
     ASSERT_NE(nullptr, joy) << "the compatibility layer lists no pad: " << SDL_GetError();
-    ASSERT_TRUE(padLayoutStandard());
+    ASSERT_TRUE(standardAtStart);
     usePadLayout(true);
   }
   void TearDown() override {
@@ -111,8 +109,10 @@ protected:
     usePadLayout(true);
   }
   static bool attached;
+  static bool standardAtStart;
 };
 bool Pad::attached = false;
+bool Pad::standardAtStart = false;
 
 TEST_F(Pad, ListedInSdlsStandardLayout) {
   EXPECT_EQ(22, SDL_JoystickNumButtons(joy));
@@ -264,6 +264,70 @@ TEST_F(Pad, ChoosingTheLayoutForgetsWhatWasHeld) {
   EXPECT_EQ((std::vector<Edge>{{buttonA, true}}), setAndRead("a", 1));
 }
 
+// The loop's pad step hands the pad's changes to the button handlers, the live polls that the
+// handlers and the repeats read answer from the pad, and the pad's own button events are not
+// taken for the handheld's.
+TEST_F(Pad, PlaysTheMachineThroughTheLoop) {
+  MachineState s;
+  harness::freshMachine(s, SDL_GetTicks());
+  struct Step {
+    const char* control;
+    int value;
+    int playing, editMode, cursorStep, cursorTrack;
+    float bpm;
+    int quit;
+    int held; // the one handheld button the live poll reports down, or -1
+  };
+  const Step steps[] = {
+      {"a", 1, 1, 0, 0, 0, 94.0f, 0, buttonA},
+      {"a", 0, 1, 0, 0, 0, 94.0f, 0, -1},
+      {"back", 1, 1, 0, 0, 0, 94.0f, 0, buttonSelect},
+      {"back", 0, 1, 1, 0, 0, 94.0f, 0, -1}, // a SELECT tap: edit mode
+      {"dpright", 1, 1, 1, 1, 0, 94.0f, 0, buttonRight},
+      {"dpright", 0, 1, 1, 1, 0, 94.0f, 0, -1},
+      {"lefty", -32768, 1, 1, 1, 9, 94.0f, 0, buttonUp},
+      {"lefty", -12000, 1, 1, 1, 9, 94.0f, 0, buttonUp},
+      {"lefty", 0, 1, 1, 1, 9, 94.0f, 0, -1},
+      {"guide", 1, 1, 1, 1, 9, 94.0f, 0, -1},
+      {"guide", 0, 1, 1, 1, 9, 94.0f, 0, -1},
+      {"rightshoulder", 1, 1, 1, 1, 9, 95.0f, 0, buttonR},
+      {"rightshoulder", 0, 1, 1, 1, 9, 95.0f, 0, -1},
+      {"x", 1, 1, 1, 1, 9, 95.0f, 0, buttonX},
+      {"x", 0, 1, 1, 1, 9, 95.0f, 0, -1},
+      {"start", 1, 1, 1, 1, 9, 95.0f, 1, buttonStart},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(std::string(step.control) + " " + std::to_string(step.value));
+    virtualpad::set(step.control, step.value);
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+      handleEvent(s, event, liveInputs);
+    }
+    handlePad(s, liveInputs);
+    EXPECT_EQ(step.playing, s.playing);
+    EXPECT_EQ(step.editMode, s.editMode);
+    EXPECT_EQ(step.cursorStep, s.cursorStep);
+    EXPECT_EQ(step.cursorTrack, s.cursorTrack);
+    EXPECT_EQ(step.bpm, s.bpm);
+    EXPECT_EQ(step.quit, s.quit);
+    for (int b = 0; b < 16; b++) {
+      EXPECT_EQ(b == step.held, liveInputs.isDown(b)) << "button " << b;
+    }
+  }
+  EXPECT_EQ(1, s.shuffle);
+
+  // In this layout the pad's own button 8 is its right stick's click, not START.
+  MachineState before = harness::copyOf(s);
+  s.quit = 0;
+  before.quit = 0;
+  SDL_Event start = {};
+  start.type = SDL_JOYBUTTONDOWN;
+  start.jbutton.button = buttonStart;
+  handleEvent(s, start, liveInputs);
+  harness::expectSameState(before, s);
+  Mix_HaltChannel(-1);
+}
+
 // With the setting off (this test's environment sets 0) the layer lists the pad as it is, and the
 // handheld's indices serve unchanged: the joystick's own events and buttons, no reads.
 TEST(HandheldLayout, JoystickIndicesServeUnchanged) {
@@ -289,6 +353,7 @@ TEST(HandheldLayout, JoystickIndicesServeUnchanged) {
     PadEdge edges[padEdgeMax];
     EXPECT_EQ(0, readPad(joy, edges));
     EXPECT_EQ(1u << n, heldMask());
+    EXPECT_TRUE(liveInputs.isDown(n));
     std::vector<Edge> events;
     while (SDL_PollEvent(&event)) {
       if (event.type == SDL_JOYBUTTONDOWN || event.type == SDL_JOYBUTTONUP) {
