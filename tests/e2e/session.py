@@ -874,11 +874,13 @@ class Session:
     pulse_latency_ms: the buffering asked of the sound server for the program, or None for
     what SDL asks for itself.
     nice: a niceness for the program and the X server, or None.
-    sanitized: the program is the sanitizer build (see sanitizer_env)."""
+    sanitized: the program is the sanitizer build (see sanitizer_env).
+    program_env: more variables for the program's environment (a preloaded library, say)."""
 
     def __init__(self, program, repo, slow=1.0, keep=False, nice=None,
-                 pulse_latency_ms=PULSE_LATENCY_MS, sanitized=False):
+                 pulse_latency_ms=PULSE_LATENCY_MS, sanitized=False, program_env=None):
         self.nice = nice
+        self.program_env = dict(program_env or {})
         self.sanitized = sanitized
         self.pulse_latency_ms = pulse_latency_ms
         self.program = os.path.abspath(program)
@@ -1022,6 +1024,9 @@ class Session:
         env["SDL_AUDIODRIVER"] = "pulseaudio"
         if self.pulse_latency_ms is not None:
             env["PULSE_LATENCY_MSEC"] = str(self.pulse_latency_ms)
+        # the program opens its window at 3x on the compatibility layer; the checks measure 1x
+        env["SDL12COMPAT_WINDOW_SCALING"] = "1"
+        env.update(self.program_env)
         if self.sanitized:
             env.update(sanitizer_env(env))
         env["SDL_VIDEODRIVER"] = "x11"
@@ -1368,17 +1373,20 @@ def parse_args(argv):
                    help="the program is the sanitizer build: slower start-up, and the leak "
                    "report told about the libraries of the window and the sound")
     p.add_argument("--keep", action="store_true", help="keep the session's folder")
+    p.add_argument("--preload", help="a library preloaded into the program (LD_PRELOAD)")
     return p.parse_args(argv)
 
 
-def run(name, body, argv=None):
-    """Runs one end-to-end script: body(session, checks, args) inside a fresh session."""
+def run(name, body, argv=None, program_env=None):
+    """Runs one end-to-end script: body(session, checks, args) inside a fresh session;
+    program_env, a function of args, gives more variables for the program's environment."""
     args = parse_args(sys.argv[1:] if argv is None else argv)
     checks = Checks(name)
     slow = 4.0 if args.sanitized else 1.0
     try:
+        extra = program_env(args) if program_env is not None else None
         with Session(args.program, args.repo, slow=slow, keep=args.keep,
-                     sanitized=args.sanitized) as s:
+                     sanitized=args.sanitized, program_env=extra) as s:
             if args.keep:
                 print("session folder: " + s.dir, flush=True)
             body(s, checks, args)
