@@ -20,7 +20,6 @@ class Pad:
     """The helper's end of the pad: one line per change, "control value"."""
 
     def __init__(self, slow):
-        self.slow = slow
         deadline = time.monotonic() + 20 * slow
         while True:
             try:
@@ -36,11 +35,11 @@ class Pad:
         os.write(self.fd, b"%s %d\n" % (control.encode(), value))
 
     def tap(self, control, value=1):
-        """Held long enough for the loop to read it (it reads once a pass), well under the
-        750 ms after which a held direction repeats."""
-        self.set(control, value)
-        time.sleep(0.1 * self.slow)
-        self.set(control, 0)
+        """Held for two frames of the program, so the pass between them reads it, and let go
+        for two more: the program reads the pad once a pass. A direction held that briefly
+        never repeats: the release is read one pass after the press."""
+        os.write(self.fd, b"%s %d\npasses 2\n%s 0\npasses 2\n" %
+                 (control.encode(), value, control.encode()))
 
     def close(self):
         os.close(self.fd)
