@@ -7,8 +7,9 @@ set -euo pipefail
 # The SDL 1.2 libraries are named together so that apt takes sdl12-compat for all of them.
 run_packages=(cmake make g++ pkg-config
   libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev libsdl-ttf2.0-dev libx11-dev)
-test_packages=(libgtest-dev libbenchmark-dev libsdl2-dev clang-format xvfb xauth xdotool x11-utils imagemagick
-  pulseaudio pulseaudio-utils sox strace valgrind python3 util-linux procps)
+# libsdl2-dev: the pad tests attach a virtual game controller in the SDL 2 under the layer
+test_packages=(libgtest-dev libbenchmark-dev libsdl2-dev clang-format xvfb xauth xdotool x11-utils
+  imagemagick pulseaudio pulseaudio-utils sox strace valgrind python3 util-linux procps)
 demo_packages=(xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils sox python3 procps)
 
 case "${1:-run}" in
