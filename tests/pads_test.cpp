@@ -257,13 +257,6 @@ TEST_F(Pad, OneReadReportsReleasesThenPressesInIndexOrder) {
   EXPECT_EQ(std::vector<Edge>{}, setAndRead("dpdown", 1));
 }
 
-TEST_F(Pad, ChoosingTheLayoutForgetsWhatWasHeld) {
-  EXPECT_EQ((std::vector<Edge>{{buttonA, true}}), setAndRead("a", 1));
-  usePadLayout(true);
-  // still down: reported again as a press, so a release will follow it
-  EXPECT_EQ((std::vector<Edge>{{buttonA, true}}), setAndRead("a", 1));
-}
-
 // The loop's pad step hands the pad's changes to the button handlers, the live polls that the
 // handlers and the repeats read answer from the pad, and the pad's own button events are not
 // taken for the handheld's.
