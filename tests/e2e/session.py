@@ -1364,7 +1364,7 @@ def readable_start(s, c, repo):
 
 
 def parse_args(argv):
-    """program repo [--sanitized] [--keep]"""
+    """program repo [--sanitized] [--keep] [--preload LIB]"""
     import argparse
     p = argparse.ArgumentParser()
     p.add_argument("program")
