@@ -1,0 +1,428 @@
+// Pattern files: reading and checking one, writing one so that a crash never leaves half of it.
+#include "patternfile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char header[] = "pocketdrum pattern 1";
+const char headerStem[] = "pocketdrum pattern ";
+const char utf8Bom[] = "\xEF\xBB\xBF";
+const char setCell = 'x';
+const char clearCell = '.';
+const char* const shuffleWords[2] = {"off", "on"}; // indexed by the shuffle flag
+const int longestTempoDecimals = 6;
+const mode_t newFileMode = 0644; // less the umask
+const int maxLinkHops = 40;      // as the kernel allows
+
+const char notPatternFile[] = "not a pattern file";
+const char badTempo[] = "tempo must be a number from 20 to 220";
+const char badShuffle[] = "shuffle must be 'on' or 'off'";
+const char badRow[] = "a row is 16 cells of 'x' or '.'";
+const char tooManyRows[] = "expected 10 rows";
+
+// What the parser expects next, in file order.
+enum Expect { expectHeader, expectTempo, expectShuffle, expectRow };
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool blankLine(const std::string& line) {
+  for (char c : line) {
+    if (!isBlank(c)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Splits a key line into its words at runs of spaces and tabs.
+std::vector<std::string> wordsOf(const std::string& line) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && isBlank(line[i])) {
+      i++;
+    }
+    size_t start = i;
+    while (i < line.size() && !isBlank(line[i])) {
+      i++;
+    }
+    if (i > start) {
+      words.push_back(line.substr(start, i - start));
+    }
+  }
+  return words;
+}
+
+bool allDigits(const std::string& s, size_t from, size_t to) {
+  if (from >= to) {
+    return false;
+  }
+  for (size_t i = from; i < to; i++) {
+    if (s[i] < '0' || s[i] > '9') {
+      return false;
+    }
+  }
+  return true;
+}
+
+// [0-9]+(\.[0-9]+)? as a whole, within 20..220 as a decimal number.
+bool parseTempo(const std::string& text, float& bpm) {
+  size_t point = text.find('.');
+  bool shaped = point == std::string::npos
+                    ? allDigits(text, 0, text.size())
+                    : allDigits(text, 0, point) && allDigits(text, point + 1, text.size());
+  if (!shaped) {
+    return false;
+  }
+  double exact = std::strtod(text.c_str(), nullptr);
+  if (exact < 20.0 || exact > 220.0) {
+    return false;
+  }
+  bpm = std::strtof(text.c_str(), nullptr);
+  return true;
+}
+
+// 16 cells, then the end of the line or whitespace and a comment.
+bool parseRow(const std::string& line, char* cells) {
+  if (line.size() < size_t(stepCount)) {
+    return false;
+  }
+  for (int c = 0; c < stepCount; c++) {
+    if (line[c] != setCell && line[c] != clearCell) {
+      return false;
+    }
+  }
+  if (line.size() > size_t(stepCount) && !isBlank(line[stepCount])) {
+    return false;
+  }
+  for (int c = 0; c < stepCount; c++) {
+    cells[c] = line[c] == setCell ? '1' : '0';
+  }
+  return true;
+}
+
+// The sample's file name without folder and extension: "01-openhat".
+std::string sampleName(int track) {
+  std::string path = sampleFiles[track];
+  size_t slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return name.substr(0, name.rfind('.'));
+}
+
+std::string folderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The file a save replaces: FILE itself, or where its chain of symbolic links ends, which need
+// not exist yet. False with errno set on a chain that loops.
+bool linkTarget(const char* path, std::string& target) {
+  target = path;
+  for (int hop = 0; hop < maxLinkHops; hop++) {
+    char link[PATH_MAX];
+    ssize_t n = readlink(target.c_str(), link, sizeof link);
+    if (n < 0 || size_t(n) >= sizeof link) {
+      return true; // not a link, or nothing there
+    }
+    std::string next(link, size_t(n));
+    target = next[0] == '/' ? next : folderOf(target) + next;
+  }
+  errno = ELOOP;
+  return false;
+}
+
+// The umask, which can only be read by setting it; the program has one thread.
+mode_t currentUmask() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+bool writeAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      if (n == 0) {
+        errno = EIO;
+      }
+      return false;
+    }
+    done += size_t(n);
+  }
+  return true;
+}
+
+bool saveFailed(const char* path, const char* reason) {
+  std::fprintf(stderr, "pocketdrum: %s: %s\n", path, reason);
+  return false;
+}
+
+// Leaves no temporary file behind a save that went wrong; keeps the save's errno.
+bool abandon(const char* path, const std::string& temp, int fd) {
+  int reason = errno;
+  if (fd >= 0) {
+    close(fd);
+  }
+  unlink(temp.c_str());
+  return saveFailed(path, std::strerror(reason));
+}
+
+} // namespace
+
+bool parseBeat(const std::string& bytes, Beat& beat, int& line, std::string& message) {
+  size_t at = bytes.compare(0, 3, utf8Bom) == 0 ? 3 : 0;
+  Expect expect = expectHeader;
+  int rows = 0;
+  line = 0;
+  while (at < bytes.size()) {
+    size_t end = bytes.find('\n', at);
+    if (end == std::string::npos) {
+      end = bytes.size(); // the last line may lack its LF
+    }
+    std::string text = bytes.substr(at, end - at);
+    at = end + 1;
+    line++;
+    if (!text.empty() && text.back() == '\r') {
+      text.pop_back();
+    }
+    if (blankLine(text) || text[0] == '#') {
+      continue;
+    }
+    switch (expect) {
+    case expectHeader:
+      if (text == header) {
+        expect = expectTempo;
+        continue;
+      }
+      if (text.compare(0, sizeof headerStem - 1, headerStem) == 0 &&
+          text.size() >= sizeof headerStem) {
+        std::string version = text.substr(sizeof headerStem - 1);
+        if (wordsOf(version).size() == 1 && wordsOf(version)[0] == version) {
+          message = "unsupported version " + version;
+          return false;
+        }
+      }
+      message = notPatternFile;
+      return false;
+    case expectTempo:
+    case expectShuffle: {
+      const char* key = expect == expectTempo ? "tempo" : "shuffle";
+      std::vector<std::string> words = wordsOf(text);
+      if (words[0] != key) {
+        message = std::string("expected '") + key + "'";
+        return false;
+      }
+      if (expect == expectTempo) {
+        if (words.size() != 2 || !parseTempo(words[1], beat.bpm)) {
+          message = badTempo;
+          return false;
+        }
+        expect = expectShuffle;
+        continue;
+      }
+      if (words.size() == 2 && words[1] == shuffleWords[0]) {
+        beat.shuffle = 0;
+      } else if (words.size() == 2 && words[1] == shuffleWords[1]) {
+        beat.shuffle = 1;
+      } else {
+        message = badShuffle;
+        return false;
+      }
+      expect = expectRow;
+      continue;
+    }
+    case expectRow:
+      if (rows == trackCount) {
+        message = tooManyRows;
+        return false;
+      }
+      if (!parseRow(text, beat.cells + rows * stepCount)) {
+        message = badRow;
+        return false;
+      }
+      rows++;
+      continue;
+    }
+  }
+  beat.cells[cellCount] = '\0';
+  int pastEnd = line + 1;
+  switch (expect) {
+  case expectHeader:
+    line = 0;
+    message = notPatternFile;
+    return false;
+  case expectTempo:
+    line = pastEnd;
+    message = "expected 'tempo'";
+    return false;
+  case expectShuffle:
+    line = pastEnd;
+    message = "expected 'shuffle'";
+    return false;
+  case expectRow:
+    if (rows < trackCount) {
+      line = pastEnd;
+      message = "expected 10 rows, found " + std::to_string(rows);
+      return false;
+    }
+    return true;
+  }
+  return false;
+}
+
+ReadStatus readBeatFile(const char* path, Beat& beat, std::string& complaint) {
+  std::string prefix = std::string("pocketdrum: ") + path + ": ";
+  // Non-blocking so that a FIFO without a writer reads as empty instead of hanging start-up.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) {
+      return ReadStatus::missing;
+    }
+    complaint = prefix + std::strerror(errno);
+    return ReadStatus::refused;
+  }
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    complaint = prefix + "is a directory";
+    return ReadStatus::refused;
+  }
+  // One byte past the limit tells a file at the limit from a larger one.
+  std::string bytes(maxPatternFileBytes + 1, '\0');
+  size_t got = 0;
+  while (got < bytes.size()) {
+    ssize_t n = read(fd, &bytes[got], bytes.size() - got);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN) {
+      complaint = prefix + std::strerror(errno);
+      close(fd);
+      return ReadStatus::refused;
+    }
+    if (n <= 0) {
+      break;
+    }
+    got += size_t(n);
+  }
+  close(fd);
+  if (got > maxPatternFileBytes) {
+    complaint = prefix + "larger than 64 KiB";
+    return ReadStatus::refused;
+  }
+  bytes.resize(got);
+  int line = 0;
+  std::string message;
+  if (!parseBeat(bytes, beat, line, message)) {
+    complaint = line == 0 ? prefix + message
+                          : std::string("pocketdrum: ") + path + ":" + std::to_string(line) + ": " +
+                                message;
+    return ReadStatus::refused;
+  }
+  return ReadStatus::loaded;
+}
+
+std::string tempoText(float bpm) {
+  char text[32];
+  for (int decimals = 0; decimals < longestTempoDecimals; decimals++) {
+    std::snprintf(text, sizeof text, "%.*f", decimals, double(bpm));
+    if (std::strtof(text, nullptr) == bpm) {
+      return text;
+    }
+  }
+  std::snprintf(text, sizeof text, "%.*f", longestTempoDecimals, double(bpm));
+  return text;
+}
+
+std::string beatText(const Beat& beat) {
+  std::string text = std::string(header) + "\n";
+  text += "tempo " + tempoText(beat.bpm) + "\n";
+  text += std::string("shuffle ") + shuffleWords[beat.shuffle ? 1 : 0] + "\n";
+  for (int t = 0; t < trackCount; t++) {
+    for (int c = 0; c < stepCount; c++) {
+      text += beat.cells[t * stepCount + c] == '1' ? setCell : clearCell;
+    }
+    text += "  " + sampleName(t) + "\n";
+  }
+  return text;
+}
+
+bool saveBeatFile(const char* path, const Beat& beat) {
+  std::string target;
+  if (!linkTarget(path, target)) {
+    return saveFailed(path, std::strerror(errno));
+  }
+  struct stat st;
+  mode_t mode = newFileMode & ~currentUmask();
+  bool exists = stat(target.c_str(), &st) == 0;
+  if (exists) {
+    if (S_ISDIR(st.st_mode)) {
+      return saveFailed(path, std::strerror(EISDIR));
+    }
+    if (!S_ISREG(st.st_mode)) {
+      return saveFailed(path, "not a regular file"); // a device or a FIFO is never replaced
+    }
+    mode = st.st_mode & 07777;
+  } else if (errno != ENOENT) {
+    return saveFailed(path, std::strerror(errno));
+  }
+
+  std::string folder = folderOf(target);
+  std::string temp = folder + "." + target.substr(folder.size()) + ".XXXXXX";
+  int fd = mkostemp(&temp[0], O_CLOEXEC);
+  if (fd < 0) {
+    return saveFailed(path, std::strerror(errno));
+  }
+  if (fchmod(fd, mode) != 0) {
+    return abandon(path, temp, fd);
+  }
+  // Someone else's file stays theirs when root saves it.
+  if (exists && (st.st_uid != geteuid() || st.st_gid != getegid()) &&
+      fchown(fd, st.st_uid, st.st_gid) != 0) {
+    return abandon(path, temp, fd);
+  }
+  if (!writeAll(fd, beatText(beat)) || fsync(fd) != 0) {
+    return abandon(path, temp, fd);
+  }
+  int closed = close(fd);
+  if (closed != 0 || rename(temp.c_str(), target.c_str()) != 0) {
+    return abandon(path, temp, -1);
+  }
+  // The rename itself reaches the disk with its folder.
+  int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  return true;
+}
+
+Beat beatOf(const MachineState& s) {
+  Beat beat;
+  std::memcpy(beat.cells, s.pattern, sizeof beat.cells);
+  beat.bpm = s.bpm;
+  beat.shuffle = s.shuffle;
+  return beat;
+}
+
+void applyBeat(MachineState& s, const Beat& beat) {
+  std::memcpy(s.pattern, beat.cells, sizeof s.pattern);
+  s.bpm = beat.bpm;
+  s.stepInterval = 15000.0f / s.bpm; // ms per sixteenth, as a tempo change computes it
+  s.shuffle = beat.shuffle;
+}

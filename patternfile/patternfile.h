@@ -1,0 +1,51 @@
+// Pattern files: a beat (pattern, tempo, shuffle) as plain text that outlives the session.
+#pragma once
+
+#include <string>
+
+#include "../machine.h"
+
+// What a pattern file holds: the ten rows of cells, the tempo as the machine stores it and the
+// shuffle flag.
+struct Beat {
+  Pattern cells; // '1' set, '0' clear, track-major, as in MachineState
+  float bpm;     // 20.0..220.0
+  int shuffle;   // 0 or 1
+};
+
+// Files above this size are refused before they are parsed.
+constexpr size_t maxPatternFileBytes = 64 * 1024;
+
+// The outcome of reading a pattern file.
+enum class ReadStatus {
+  loaded,  // the beat was read
+  missing, // nothing is there yet: the machine starts as usual and the first save creates it
+  refused, // unreadable or malformed: the program must not start, nor ever write over it
+};
+
+// Reads FILE into beat. On refused, complaint is the one line for standard error, without its
+// LF: "pocketdrum: FILE:LINE: MESSAGE", or "pocketdrum: FILE: MESSAGE" for the whole file.
+ReadStatus readBeatFile(const char* path, Beat& beat, std::string& complaint);
+
+// Parses a file's bytes. On failure returns false with the message, and line the 1-based line it
+// is about (one past the last line for something missing at the end), or 0 for the whole file.
+bool parseBeat(const std::string& bytes, Beat& beat, int& line, std::string& message);
+
+// The file's text for a beat: the header, the tempo, the shuffle and ten rows, each row followed
+// by its track's sample name.
+std::string beatText(const Beat& beat);
+
+// The shortest of "%.0f" .. "%.6f" that strtof reads back as the same float.
+std::string tempoText(float bpm);
+
+// Writes the beat to FILE without ever leaving a mix of old and new: a temporary file beside the
+// target (the file a symbolic link points to), flushed to disk, then renamed over it. An existing
+// file keeps its permissions; a new one gets 0644 less the umask. On failure writes one line
+// naming the file and the reason to standard error, leaves the old file as it was, returns false.
+bool saveBeatFile(const char* path, const Beat& beat);
+
+// The beat the machine is playing now.
+Beat beatOf(const MachineState& s);
+
+// Puts a beat into the machine: pattern, tempo with its step length, and shuffle.
+void applyBeat(MachineState& s, const Beat& beat);

@@ -1,0 +1,145 @@
+// The command line: what each one asks for, which ones are usage errors, and what is printed.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <regex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "startup/commandline.h"
+
+namespace {
+
+// What a command line should come to.
+struct LineCase {
+  std::vector<const char*> args; // after the program's name
+  int status;                    // 0 or 64
+  Action action;
+  const char* file;
+  const char* exportTo;
+  int bars;
+};
+
+const LineCase lineCases[] = {
+    {{}, 0, Action::play, nullptr, nullptr, 4},
+    {{"beat.txt"}, 0, Action::play, "beat.txt", nullptr, 4},
+    {{"./-odd name.txt"}, 0, Action::play, "./-odd name.txt", nullptr, 4},
+    {{"--export", "out.wav"}, 0, Action::exportBeat, nullptr, "out.wav", 4},
+    {{"--export", "out.wav", "beat.txt"}, 0, Action::exportBeat, "beat.txt", "out.wav", 4},
+    {{"beat.txt", "--export", "out.wav"}, 0, Action::exportBeat, "beat.txt", "out.wav", 4},
+    {{"--export", "out.wav", "--bars", "1"}, 0, Action::exportBeat, nullptr, "out.wav", 1},
+    {{"--bars", "999", "--export", "out.wav", "b.txt"},
+     0,
+     Action::exportBeat,
+     "b.txt",
+     "out.wav",
+     999},
+    {{"--export", "out.wav", "--bars", "016"}, 0, Action::exportBeat, nullptr, "out.wav", 16},
+    {{"--help"}, 0, Action::showHelp, nullptr, nullptr, 4},
+    {{"beat.txt", "--help", "--bogus"}, 0, Action::showHelp, nullptr, nullptr, 4},
+    {{"--version"}, 0, Action::showVersion, nullptr, nullptr, 4},
+    {{"--version", "--help"}, 0, Action::showVersion, nullptr, nullptr, 4},
+
+    {{"-h"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"-"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--verbose", "beat.txt"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"beat.txt", "other.txt"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wav", "a.txt", "b.txt"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "--bars", "2"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "a.wav", "--export", "b.wav"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--bars", "4"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--bars", "4", "beat.txt"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wav", "--bars"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wav", "--bars", "0"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wav", "--bars", "1000"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wav", "--bars", "99999999999999999999"},
+     64,
+     Action::play,
+     nullptr,
+     nullptr,
+     4},
+    {{"--export", "out.wav", "--bars", "-4"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wav", "--bars", "+4"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wav", "--bars", "2.5"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wav", "--bars", ""}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wav", "--bars", "4", "--bars", "4"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export=out.wav"}, 64, Action::play, nullptr, nullptr, 4},
+};
+
+std::string describe(const std::vector<const char*>& args) {
+  std::string text = "pocketdrum";
+  for (const char* a : args) {
+    text += std::string(" '") + a + "'";
+  }
+  return text;
+}
+
+std::string orNull(const char* text) {
+  return text == nullptr ? "(null)" : text;
+}
+
+// What a call printed to a stream, which is then emptied for the next.
+std::string takeWritten(std::FILE* stream) {
+  std::fflush(stream);
+  std::string text(size_t(std::ftell(stream)), '\0');
+  std::rewind(stream);
+  text.resize(std::fread(&text[0], 1, text.size(), stream));
+  std::rewind(stream);
+  if (ftruncate(fileno(stream), 0) != 0) {
+    ADD_FAILURE() << "cannot empty the capture file";
+  }
+  return text;
+}
+
+TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  ASSERT_NE(err, nullptr);
+  for (const LineCase& c : lineCases) {
+    SCOPED_TRACE(describe(c.args));
+    std::vector<const char*> argv = {"pocketdrum"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    Options options;
+    int status = parseCommandLine(int(argv.size()), argv.data(), options);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(options.action, c.action);
+    EXPECT_EQ(orNull(options.file), orNull(c.file));
+    EXPECT_EQ(orNull(options.exportTo), orNull(c.exportTo));
+    EXPECT_EQ(options.bars, c.bars);
+
+    // What is printed, and whether the program goes on to start.
+    int answer = answerCommandLine(status, options, out, err);
+    std::string printed = takeWritten(out);
+    std::string complained = takeWritten(err);
+    if (c.status == 64) {
+      EXPECT_EQ(complained.rfind("Usage: pocketdrum", 0), 0u) << complained;
+    } else {
+      EXPECT_EQ(complained, "");
+    }
+    switch (c.action) {
+    case Action::showHelp:
+      EXPECT_EQ(answer, 0);
+      EXPECT_EQ(printed.rfind("Usage: pocketdrum", 0), 0u) << printed;
+      EXPECT_NE(printed.find("--export OUT.wav [--bars N] [FILE]"), std::string::npos);
+      break;
+    case Action::showVersion:
+      EXPECT_EQ(answer, 0);
+      EXPECT_TRUE(std::regex_match(printed, std::regex("pocketdrum [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+          << printed;
+      break;
+    default:
+      EXPECT_EQ(answer, c.status == 0 ? keepGoing : 64);
+      EXPECT_EQ(printed, "");
+      break;
+    }
+  }
+  std::fclose(out);
+  std::fclose(err);
+}
+
+} // namespace
