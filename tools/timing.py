@@ -25,6 +25,10 @@ the grid, drift under 1 ms per minute.
 
     tools/timing.py [--program build/pocketdrum] [--seconds 60] [--track 1]
                     [--pulse-latency-ms 20]   (0: what SDL asks of the server itself)
+                    [--save-every 1]          (Ctrl+S that often while playing, s)
+
+With --save-every the program is started with a pattern file and saves it that often during
+each run, so the cost of a save shows in the errors as a listener would hear it.
 """
 
 import argparse
@@ -78,11 +82,24 @@ def tempo_on_label(reader, s):
     return int(digits[:-1]) + int(digits[-1]) / 10.0 if len(digits) >= 2 else None
 
 
-def measure(s, bpm, shuffle, seconds):
+def play_for(s, seconds, save_every):
+    """Lets the transport run for seconds, pressing Ctrl+S every save_every s (0: never).
+    Returns the number of saves asked for."""
+    end = time.monotonic() + seconds
+    saves = 0
+    while save_every > 0 and time.monotonic() + save_every < end:
+        time.sleep(save_every)
+        s.key("ctrl+s")
+        saves += 1
+    time.sleep(max(0.0, end - time.monotonic()))
+    return saves
+
+
+def measure(s, bpm, shuffle, seconds, save_every=0.0):
     step = 15000.0 / bpm
     _, start = s.keydown("space")
     s.keyup("space")
-    time.sleep(seconds)
+    saves = play_for(s, seconds, save_every)
     _, stop = s.keydown("space")
     s.keyup("space")
     line, first, samples = s.sound(start - 0.1, stop + 0.3)
@@ -100,7 +117,7 @@ def measure(s, bpm, shuffle, seconds):
     else:
         expected = int(span // step) + 1
     row = {"bpm": bpm, "shuffle": shuffle, "found": len(hits), "expected": expected,
-           "dropouts": gaps, "breaks": breaks}
+           "dropouts": gaps, "breaks": breaks, "saves": saves}
     if len(hits) < 4:
         return row
     grid = take.grid(step, shuffle=shuffle)
@@ -138,10 +155,12 @@ def reach(s, reader, target, key):
     return tempo_on_label(reader, s)
 
 
-def table(rows, seconds, latency):
+def table(rows, seconds, latency, save_every):
     print()
-    print("Timing, %d s a run, sound server buffering %s" %
-          (seconds, "%d ms" % latency if latency else "as SDL asks (one 512-sample buffer)"))
+    print("Timing, %d s a run, sound server buffering %s%s" %
+          (seconds, "%d ms" % latency if latency else "as SDL asks (one 512-sample buffer)",
+           ", Ctrl+S every %g s (%d saves a run)" % (save_every, rows[0]["saves"])
+           if save_every > 0 and rows else ""))
     print()
     print("| BPM | shuffle | hits found / expected | missing / doubled | error median | p95 "
           "| max | within 11.6 ms | spacing error | drift | dropouts / breaks | step clock alone |")
@@ -180,11 +199,17 @@ def main():
                    help="the track that plays every step (1, the closed hat, is short)")
     p.add_argument("--pulse-latency-ms", type=int, default=session.PULSE_LATENCY_MS,
                    help="buffering asked of the sound server (0: SDL's own request)")
+    p.add_argument("--save-every", type=float, default=0.0,
+                   help="with a pattern file, press Ctrl+S this often while playing (s; 0: "
+                   "no file, no saves)")
     args = p.parse_args()
 
     latency = args.pulse_latency_ms or None
     rows = []
     with Session(args.program, args.repo, pulse_latency_ms=latency) as s:
+        if args.save_every > 0:
+            s.stop_program()
+            s.start_program([os.path.join(s.dir, "beat.txt")])
         background = background_reference(args.repo)
         reader = Reader(s.capture(), background)
         pattern = play_row(s, args.track, background)
@@ -201,9 +226,11 @@ def main():
                 s.settle()
             print("run: %g BPM, shuffle %s, %g s" % (bpm, "on" if shuffle else "off",
                                                      args.seconds), flush=True)
-            rows.append(measure(s, bpm, shuffle, args.seconds))
+            rows.append(measure(s, bpm, shuffle, args.seconds, args.save_every))
             time.sleep(0.5)
-    table(rows, args.seconds, latency)
+        if args.save_every > 0 and not os.path.exists(os.path.join(s.dir, "beat.txt")):
+            sys.exit("Ctrl+S wrote no pattern file")
+    table(rows, args.seconds, latency, args.save_every)
     ok = all(r.get("missing", 1) == 0 and r.get("doubled", 1) == 0 and
              r["found"] == r["expected"] and r.get("max", 99) <= AUDIO_PERIOD_MS and
              abs(r.get("drift", 99)) < 1.0 for r in rows)

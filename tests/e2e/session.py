@@ -1015,8 +1015,9 @@ class Session:
         """Maps recorded frames to monotonic times (s) over the span t_from..t_to."""
         return self.clock.fit(t_from, t_to)
 
-    def start_program(self):
-        """Starts the program and waits for its first frames and the keyboard focus."""
+    def start_program(self, args=()):
+        """Starts the program with the command-line arguments args and waits for its first
+        frames and the keyboard focus."""
         self.run_count += 1
         self.out_path = os.path.join(self.dir, "out%d.txt" % self.run_count)
         self.err_path = os.path.join(self.dir, "err%d.txt" % self.run_count)
@@ -1031,7 +1032,7 @@ class Session:
             env.update(sanitizer_env(env))
         env["SDL_VIDEODRIVER"] = "x11"
         with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
-            self.proc = subprocess.Popen([self.program], cwd=self.repo, env=env,
+            self.proc = subprocess.Popen([self.program] + list(args), cwd=self.repo, env=env,
                                          stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                          preexec_fn=self._priority)
         self.started_at = time.monotonic()
