@@ -8,11 +8,15 @@
 #include "pads/pad.h"
 #include "sequencer/transport.h"
 
-void handleEvent(MachineState& s, const SDL_Event& event, const Inputs& in) {
+void handleEvent(MachineState& s, const SDL_Event& event, const Inputs& in, SaveBeat save) {
   switch (event.type) {
   case SDL_KEYDOWN:
     if (event.key.keysym.sym == SDLK_c && (event.key.keysym.mod & KMOD_CTRL)) {
       s.quit = 1;
+    } else if (event.key.keysym.sym == SDLK_s && (event.key.keysym.mod & KMOD_CTRL)) {
+      if (save != nullptr) {
+        save(s);
+      }
     } else if (buttonForKey(event.key.keysym.sym) >= 0) {
       handleButtonDown(s, buttonForKey(event.key.keysym.sym), in);
     }
@@ -76,11 +80,11 @@ void renderFrame(MachineState& s, const Inputs& in) {
   SDL_Flip(screen);
 }
 
-int runMainLoop(MachineState& s, const Inputs& in) {
+int runMainLoop(MachineState& s, const Inputs& in, SaveBeat save) {
   while (s.quit == 0) {
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
-      handleEvent(s, event, in);
+      handleEvent(s, event, in, save);
     }
     handlePad(s, in);
     renderFrame(s, in);

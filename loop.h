@@ -3,9 +3,14 @@
 
 #include "machine.h"
 
-// Routes one event: Ctrl+C and SDL's quit request end the loop, joystick buttons (in the
-// handheld's own layout) and mapped keys go to the button handlers, everything else is ignored.
-void handleEvent(MachineState& s, const SDL_Event& event, const Inputs& in);
+// Keeps the beat somewhere beyond the machine: a pattern file, when the program was given one.
+typedef void (*SaveBeat)(const MachineState& s);
+
+// Routes one event: Ctrl+C and SDL's quit request end the loop, Ctrl+S saves the beat (when
+// there is a save), joystick buttons (in the handheld's own layout) and mapped keys go to the
+// button handlers, everything else is ignored.
+void handleEvent(MachineState& s, const SDL_Event& event, const Inputs& in,
+                 SaveBeat save = nullptr);
 
 // Presses and releases from a pad read in SDL's standard controller layout, to the button
 // handlers, as the pad stands now (the events drained just before have brought it up to date).
@@ -16,4 +21,4 @@ void renderFrame(MachineState& s, const Inputs& in);
 
 // Drains events, reads the pad and draws frames until quit is set; returns the program's exit
 // status, 0.
-int runMainLoop(MachineState& s, const Inputs& in);
+int runMainLoop(MachineState& s, const Inputs& in, SaveBeat save = nullptr);

@@ -1,11 +1,15 @@
-// The drum machine's entry: the start-up steps and their failure exits, the main loop, and the
-// hand-over to the handheld's menu on exit.
+// The drum machine's entry: the command line, the start-up steps and their failure exits, the
+// main loop, the pattern file kept on the way out, and the hand-over to the handheld's menu.
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <sysexits.h>
 #include <unistd.h>
 
 #include "controls/buttons.h"
 #include "loop.h"
+#include "patternfile/patternfile.h"
+#include "startup/commandline.h"
 #include "startup/lost_display.h"
 #include "startup/sdl_settings.h"
 #include "startup/startup.h"
@@ -15,6 +19,18 @@ namespace {
 const char* const assetDir = "assets"; // under the working directory
 const char* const menuDirectory = "/usr/gp2x";
 const char* const menuProgram = "/usr/gp2x/gp2xmenu";
+
+MachineState state;
+const char* beatFile = nullptr; // the pattern file named on the command line, or null
+
+// A failed save has said why on standard error; the machine, or its quit, goes on.
+void saveBeat(const MachineState& s) {
+  saveBeatFile(beatFile, beatOf(s));
+}
+
+void saveBeforeTheDisplayGoes() {
+  saveBeat(state);
+}
 
 } // namespace
 
@@ -31,8 +47,28 @@ void Terminate() {
   execl(menuProgram, menuProgram, static_cast<char*>(nullptr));
 }
 
-int main(int, char**) {
-  static MachineState state;
+int main(int argc, char** argv) {
+  // Everything that can end the program before it starts ends it here, before SDL and the exit
+  // handler: the usage, the version, a bad command line, a pattern file that cannot be read.
+  Options options;
+  int status = answerCommandLine(parseCommandLine(argc, argv, options), options, stdout, stderr);
+  if (status != keepGoing) {
+    return status;
+  }
+  Beat beat;
+  ReadStatus read = ReadStatus::missing;
+  if (options.file != nullptr) {
+    std::string complaint;
+    read = readBeatFile(options.file, beat, complaint);
+    if (read == ReadStatus::refused) {
+      std::fprintf(stderr, "%s\n", complaint.c_str());
+      return EX_DATAERR;
+    }
+  }
+  if (options.action == Action::exportBeat) {
+    return EX_UNAVAILABLE; // this build renders no sound files
+  }
+  beatFile = options.file;
 
   applySdlSettings(*SDL_Linked_Version());
   if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
@@ -45,8 +81,15 @@ int main(int, char**) {
                  screenDepth, SDL_GetError());
     std::exit(2);
   }
-  watchDisplay(nullptr);
+  watchDisplay(beatFile != nullptr ? saveBeforeTheDisplayGoes : nullptr);
   loadMachine(state, assetDir);
   initMachineState(state, SDL_GetTicks());
-  return runMainLoop(state, liveInputs);
+  if (read == ReadStatus::loaded) {
+    applyBeat(state, beat);
+  }
+  status = runMainLoop(state, liveInputs, beatFile != nullptr ? saveBeat : nullptr);
+  if (beatFile != nullptr) {
+    saveBeat(state);
+  }
+  return status;
 }

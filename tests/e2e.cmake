@@ -8,7 +8,7 @@ if(SANITIZE)
   # slower start-up, and the leak report told about the window's and the sound's libraries
   set(e2e_flags --sanitized)
 endif()
-foreach(name startup play tempo shuffle edit presets quit display_lost)
+foreach(name startup play tempo shuffle edit presets quit display_lost patternfile)
   add_test(NAME e2e_${name}
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/e2e/e2e_${name}.py
                    $<TARGET_FILE:pocketdrum> ${PROJECT_SOURCE_DIR} ${e2e_flags})

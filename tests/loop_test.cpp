@@ -220,6 +220,7 @@ TEST_F(Loop, UnmappedKeysAndOtherEventsChangeNothing) {
       key(SDL_KEYDOWN, SDLK_c, KMOD_LALT | KMOD_NUM),
       key(SDL_KEYUP, SDLK_c, KMOD_LCTRL),
       key(SDL_KEYDOWN, SDLK_q, KMOD_LCTRL),
+      key(SDL_KEYDOWN, SDLK_s, KMOD_LCTRL), // no pattern file, so no save
       key(SDL_KEYDOWN, SDLK_LCTRL, KMOD_LCTRL),
       key(SDL_KEYDOWN, SDLK_F1),
       key(SDL_KEYUP, SDLK_z),
@@ -266,6 +267,48 @@ TEST_F(Loop, CtrlCQuitsAndPressesNothing) {
     });
     expectSameState(expected, s);
     EXPECT_EQ("", trace);
+  }
+}
+
+// The states handed to the save, as the test's save records them.
+std::vector<MachineState> saved;
+void recordSave(const MachineState& s) {
+  saved.push_back(copyOf(s));
+}
+
+TEST_F(Loop, CtrlSSavesTheBeatAndPressesNothing) {
+  const struct {
+    SDL_Event event;
+    int saves;
+  } cases[] = {
+      {key(SDL_KEYDOWN, SDLK_s, KMOD_LCTRL), 1},
+      {key(SDL_KEYDOWN, SDLK_s, KMOD_RCTRL | KMOD_LSHIFT), 1},
+      {key(SDL_KEYDOWN, SDLK_s, KMOD_LCTRL | KMOD_CAPS | KMOD_NUM), 1},
+      {key(SDL_KEYDOWN, SDLK_s), 0},
+      {key(SDL_KEYDOWN, SDLK_s, KMOD_LALT), 0},
+      {key(SDL_KEYUP, SDLK_s, KMOD_LCTRL), 0},
+      {key(SDL_KEYDOWN, SDLK_c, KMOD_LCTRL), 0},
+      {key(SDL_KEYDOWN, SDLK_ESCAPE, KMOD_LCTRL), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(int(c.event.key.keysym.sym) * 1000 + c.event.key.keysym.mod);
+    harness::freshMachine(s, startTick);
+    distinctiveState();
+    MachineState before = copyOf(s);
+    saved.clear();
+    std::string trace = traceOf([&] {
+      push(c.event);
+      SDL_Event e;
+      while (SDL_PollEvent(&e)) {
+        handleEvent(s, e, testInputs, recordSave);
+      }
+    });
+    ASSERT_EQ(int(saved.size()), c.saves);
+    if (c.saves == 1) {
+      expectSameState(before, saved[0]);
+      expectSameState(before, s);
+      EXPECT_EQ("", trace);
+    }
   }
 }
 

@@ -171,9 +171,10 @@ def body(s, c, args):
     shows(s, c, reader, background, beat, "979", "after SIGTERM")
     edit(s, beat, [(5, 5)], (0, 0))
     s.settle()
-    s.xvfb.terminate()
+    s.xvfb.kill()
+    s.xvfb.wait()
     status = s.wait_exit(10 * s.slow)
-    c.check(status is not None, "the display going away ends the program",
+    c.check(status == 1, "the display going away ends the program with status 1",
             "status %s" % status)
     got = wait_for_text(s, path, beat.text(), timeout=1.0)
     c.check(got == beat.text(), "the display going away writes the beat to the file",
