@@ -451,12 +451,12 @@ def failure_cases(program, asset_dir, menu):
                       mode_message.strip(), failing_start(mode_refused, 2, mode_message)))
 
     def in_namespace(name, extra, alive_for, stdout_check=None, during=None, expect_menu=True,
-                     expect_status=MENU_STATUS, message=None):
+                     expect_status=MENU_STATUS, message=None, args=()):
         def check():
             work = workdir_with_assets(asset_dir)
             record = menu.record_path(re.sub(r"\W+", "-", name))
             try:
-                command = menu.wrap([program], os.path.join(work, "scratch"))
+                command = menu.wrap([program] + list(args), os.path.join(work, "scratch"))
                 run = run_program(command, work, sdl_env(MENU_RECORD=record, **extra),
                                   alive_for=alive_for, during=during)
                 seen = read_record(record)
@@ -492,6 +492,25 @@ def failure_cases(program, asset_dir, menu):
                  message=mode_message)
     in_namespace("SDL cannot start: status 1, no hand-over", sdl_failures[0][1], EXIT_WITHIN,
                  expect_menu=False, expect_status=1, message=init_message)
+
+    # The command lines that end the program before it starts never reach the menu.
+    def prints(first):
+        def check(stdout):
+            return [] if stdout.startswith(first) else ["stdout %r" % stdout]
+        return check
+
+    in_namespace("--help: status 0, the usage, no hand-over", {}, EXIT_WITHIN, args=["--help"],
+                 stdout_check=prints("Usage: pocketdrum"), expect_menu=False, expect_status=0)
+    in_namespace("--version: status 0, no hand-over", {}, EXIT_WITHIN, args=["--version"],
+                 stdout_check=prints("pocketdrum "), expect_menu=False, expect_status=0)
+    in_namespace("an unknown option: status 64, the usage on stderr, no hand-over", {},
+                 EXIT_WITHIN, args=["--loud"], expect_menu=False, expect_status=64,
+                 message="Usage: pocketdrum")
+    in_namespace("a file that is no pattern file: status 65, no hand-over", {}, EXIT_WITHIN,
+                 args=["assets/gui.png"], expect_menu=False, expect_status=65,
+                 message="pocketdrum: assets/gui.png:1: ")
+    in_namespace("with a pattern file: quit saves it, then hands over", {}, ALIVE_FOR,
+                 args=["beat.txt"])
 
     # A trace line still in stdout's buffer would be lost when the menu replaces the process:
     # press L (a trace line) and Escape (quit) in a real window, with stdout going to a file.
