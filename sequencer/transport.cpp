@@ -38,6 +38,10 @@ void addToStepTime(MachineState& s, float length) {
 
 } // namespace
 
+float stepLength(float bpm) {
+  return 15000.0f / bpm;
+}
+
 float clockReading(const MachineState& s, Uint32 ticks) {
   return float(double(Uint32(ticks - s.clockEpoch)));
 }
@@ -67,7 +71,7 @@ void changeTempo(MachineState& s, int direction, bool fine) {
   if (direction == tempoUp && s.bpm > maxTempo) {
     s.bpm = maxTempo;
   }
-  s.stepInterval = 15000.0f / s.bpm;
+  s.stepInterval = stepLength(s.bpm);
 }
 
 void advanceClock(MachineState& s, Uint32 ticks) {

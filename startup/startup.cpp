@@ -162,7 +162,7 @@ void initMachineState(MachineState& s, Uint32 ticks) {
   s.cursorStep = 0;
   s.cursorTrack = 0;
   s.bpm = 94.0f;
-  s.stepInterval = 15000.0f / s.bpm;
+  s.stepInterval = stepLength(s.bpm);
   s.clockEpoch = 0;
   s.nextStepTime = clockReading(s, ticks);
   s.stepTimeCarry = 0.0f;
