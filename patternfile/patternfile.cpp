@@ -16,7 +16,7 @@
 namespace {
 
 const char header[] = "pocketdrum pattern 1";
-const char headerStem[] = "pocketdrum pattern ";
+const std::string headerStem = "pocketdrum pattern ";
 const char utf8Bom[] = "\xEF\xBB\xBF";
 const char setCell = 'x';
 const char clearCell = '.';
@@ -33,6 +33,7 @@ const char tooManyRows[] = "expected 10 rows";
 
 // What the parser expects next, in file order.
 enum Expect { expectHeader, expectTempo, expectShuffle, expectRow };
+const char* const keyNames[] = {"", "tempo", "shuffle", ""}; // indexed by Expect
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t';
@@ -184,6 +185,84 @@ bool abandon(const char* path, const std::string& temp, int fd) {
   return saveFailed(path, std::strerror(reason));
 }
 
+// The message for a key that is missing or out of place.
+std::string expected(Expect expect) {
+  return std::string("expected '") + keyNames[expect] + "'";
+}
+
+// The first line: the header of this version, or the reason it is not.
+bool takeHeader(const std::string& text, std::string& message) {
+  if (text == header) {
+    return true;
+  }
+  std::string version = text.compare(0, headerStem.size(), headerStem) == 0
+                            ? text.substr(headerStem.size())
+                            : std::string();
+  std::vector<std::string> words = wordsOf(version);
+  if (words.size() == 1 && words[0] == version) {
+    message = "unsupported version " + version;
+  } else {
+    message = notPatternFile;
+  }
+  return false;
+}
+
+// "tempo T" or "shuffle on|off", the key alone and its value, no comment.
+bool takeKey(const std::string& text, Expect expect, Beat& beat, std::string& message) {
+  std::vector<std::string> words = wordsOf(text);
+  if (words[0] != keyNames[expect]) {
+    message = expected(expect);
+    return false;
+  }
+  bool good = false;
+  if (words.size() == 2 && expect == expectTempo) {
+    good = parseTempo(words[1], beat.bpm);
+  } else if (words.size() == 2) {
+    for (int flag : {0, 1}) {
+      if (words[1] == shuffleWords[flag]) {
+        beat.shuffle = flag;
+        good = true;
+      }
+    }
+  }
+  if (!good) {
+    message = expect == expectTempo ? badTempo : badShuffle;
+  }
+  return good;
+}
+
+// One line that is neither blank nor a comment, where the file has got to; false with the
+// message when it does not belong there.
+bool takeLine(const std::string& text, Expect& expect, int& rows, Beat& beat,
+              std::string& message) {
+  switch (expect) {
+  case expectHeader:
+    if (!takeHeader(text, message)) {
+      return false;
+    }
+    break;
+  case expectTempo:
+  case expectShuffle:
+    if (!takeKey(text, expect, beat, message)) {
+      return false;
+    }
+    break;
+  case expectRow:
+    if (rows == trackCount) {
+      message = tooManyRows;
+      return false;
+    }
+    if (!parseRow(text, beat.cells + rows * stepCount)) {
+      message = badRow;
+      return false;
+    }
+    rows++;
+    return true;
+  }
+  expect = Expect(expect + 1);
+  return true;
+}
+
 } // namespace
 
 bool parseBeat(const std::string& bytes, Beat& beat, int& line, std::string& message) {
@@ -202,88 +281,24 @@ bool parseBeat(const std::string& bytes, Beat& beat, int& line, std::string& mes
     if (!text.empty() && text.back() == '\r') {
       text.pop_back();
     }
-    if (blankLine(text) || text[0] == '#') {
-      continue;
-    }
-    switch (expect) {
-    case expectHeader:
-      if (text == header) {
-        expect = expectTempo;
-        continue;
-      }
-      if (text.compare(0, sizeof headerStem - 1, headerStem) == 0 &&
-          text.size() >= sizeof headerStem) {
-        std::string version = text.substr(sizeof headerStem - 1);
-        if (wordsOf(version).size() == 1 && wordsOf(version)[0] == version) {
-          message = "unsupported version " + version;
-          return false;
-        }
-      }
-      message = notPatternFile;
+    if (!blankLine(text) && text[0] != '#' && !takeLine(text, expect, rows, beat, message)) {
       return false;
-    case expectTempo:
-    case expectShuffle: {
-      const char* key = expect == expectTempo ? "tempo" : "shuffle";
-      std::vector<std::string> words = wordsOf(text);
-      if (words[0] != key) {
-        message = std::string("expected '") + key + "'";
-        return false;
-      }
-      if (expect == expectTempo) {
-        if (words.size() != 2 || !parseTempo(words[1], beat.bpm)) {
-          message = badTempo;
-          return false;
-        }
-        expect = expectShuffle;
-        continue;
-      }
-      if (words.size() == 2 && words[1] == shuffleWords[0]) {
-        beat.shuffle = 0;
-      } else if (words.size() == 2 && words[1] == shuffleWords[1]) {
-        beat.shuffle = 1;
-      } else {
-        message = badShuffle;
-        return false;
-      }
-      expect = expectRow;
-      continue;
-    }
-    case expectRow:
-      if (rows == trackCount) {
-        message = tooManyRows;
-        return false;
-      }
-      if (!parseRow(text, beat.cells + rows * stepCount)) {
-        message = badRow;
-        return false;
-      }
-      rows++;
-      continue;
     }
   }
   beat.cells[cellCount] = '\0';
-  int pastEnd = line + 1;
-  switch (expect) {
-  case expectHeader:
-    line = 0;
+  if (expect == expectHeader) {
+    line = 0; // nothing but blank and comment lines
     message = notPatternFile;
     return false;
-  case expectTempo:
-    line = pastEnd;
-    message = "expected 'tempo'";
-    return false;
-  case expectShuffle:
-    line = pastEnd;
-    message = "expected 'shuffle'";
-    return false;
-  case expectRow:
-    if (rows < trackCount) {
-      line = pastEnd;
-      message = "expected 10 rows, found " + std::to_string(rows);
-      return false;
-    }
+  }
+  if (expect != expectRow) {
+    message = expected(expect);
+  } else if (rows < trackCount) {
+    message = "expected 10 rows, found " + std::to_string(rows);
+  } else {
     return true;
   }
+  line++; // one past the last line
   return false;
 }
 
