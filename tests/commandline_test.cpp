@@ -1,9 +1,9 @@
 // The command line: what each one asks for, which ones are usage errors, and what is printed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <regex>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -82,6 +82,26 @@ std::string orNull(const char* text) {
   return text == nullptr ? "(null)" : text;
 }
 
+// "pocketdrum X.Y.Z" and a line end, X, Y and Z whole numbers.
+bool isVersionLine(const std::string& text) {
+  const std::string name = "pocketdrum ";
+  if (text.rfind(name, 0) != 0 || text.back() != '\n') {
+    return false;
+  }
+  std::string version = text.substr(name.size(), text.size() - name.size() - 1);
+  int parts = 0;
+  size_t at = 0;
+  while (at <= version.size()) {
+    size_t end = std::min(version.find('.', at), version.size());
+    if (end == at || version.find_first_not_of("0123456789", at) < end) {
+      return false;
+    }
+    parts++;
+    at = end + 1;
+  }
+  return parts == 3;
+}
+
 // What a call printed to a stream, which is then emptied for the next.
 std::string takeWritten(std::FILE* stream) {
   std::fflush(stream);
@@ -129,8 +149,7 @@ TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
       break;
     case Action::showVersion:
       EXPECT_EQ(answer, 0);
-      EXPECT_TRUE(std::regex_match(printed, std::regex("pocketdrum [0-9]+\\.[0-9]+\\.[0-9]+\n")))
-          << printed;
+      EXPECT_TRUE(isVersionLine(printed)) << printed;
       break;
     default:
       EXPECT_EQ(answer, c.status == 0 ? keepGoing : 64);
