@@ -7,3 +7,20 @@ if(DESKTOP_FILE_VALIDATE)
   add_test(NAME desktop_file
            COMMAND ${DESKTOP_FILE_VALIDATE} ${PROJECT_SOURCE_DIR}/install/pocketdrum.desktop)
 endif()
+
+# Builds the package with cpack, installs it with apt-get (as root; otherwise into a scratch root),
+# starts the installed program from / under Xvfb, and purges the package again. It needs the
+# whole project built, as cpack installs from the build tree.
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+find_program(DPKG_DEB dpkg-deb)
+if(DPKG_DEB)
+  set(package_flags "")
+  if(SANITIZE)
+    set(package_flags --sanitized)
+  endif()
+  add_test(NAME package
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/e2e/package_test.py
+                   ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${package_flags})
+  set_tests_properties(package PROPERTIES LABELS package RUN_SERIAL TRUE TIMEOUT 900
+                       ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
+endif()

@@ -5,7 +5,7 @@ A Session starts, on its own and for itself alone:
   - a PulseAudio server with a null sink "rec", its own runtime folder and socket, anonymous
     access, no system daemon;
   - parec recording the sink's monitor as raw 16-bit stereo at 44100 Hz into a file;
-  - the program, with the repository root as its working directory.
+  - the program, with the repository root as its working directory unless told another.
 It drives the program with xdotool, captures the window with ImageMagick's import, and reads the
 recording back. Everything it starts it stops by process id, and it removes its folder.
 
@@ -875,16 +875,18 @@ class Session:
     what SDL asks for itself.
     nice: a niceness for the program and the X server, or None.
     sanitized: the program is the sanitizer build (see sanitizer_env).
+    cwd: the program's working directory, or None for the repository root.
     program_env: more variables for the program's environment (a preloaded library, say)."""
 
     def __init__(self, program, repo, slow=1.0, keep=False, nice=None,
-                 pulse_latency_ms=PULSE_LATENCY_MS, sanitized=False, program_env=None):
+                 pulse_latency_ms=PULSE_LATENCY_MS, sanitized=False, cwd=None, program_env=None):
         self.nice = nice
         self.program_env = dict(program_env or {})
         self.sanitized = sanitized
         self.pulse_latency_ms = pulse_latency_ms
         self.program = os.path.abspath(program)
         self.repo = os.path.abspath(repo)
+        self.cwd = self.repo if cwd is None else os.path.abspath(cwd)
         self.slow = slow
         self.keep = keep
         self.dir = None
@@ -1032,7 +1034,7 @@ class Session:
             env.update(sanitizer_env(env))
         env["SDL_VIDEODRIVER"] = "x11"
         with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
-            self.proc = subprocess.Popen([self.program] + list(args), cwd=self.repo, env=env,
+            self.proc = subprocess.Popen([self.program] + list(args), cwd=self.cwd, env=env,
                                          stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                          preexec_fn=self._priority)
         self.started_at = time.monotonic()
