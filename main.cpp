@@ -9,6 +9,7 @@
 #include "controls/buttons.h"
 #include "loop.h"
 #include "patternfile/patternfile.h"
+#include "startup/assets.h"
 #include "startup/commandline.h"
 #include "startup/lost_display.h"
 #include "startup/sdl_settings.h"
@@ -16,7 +17,6 @@
 
 namespace {
 
-const char* const assetDir = "assets"; // under the working directory
 const char* const menuDirectory = "/usr/gp2x";
 const char* const menuProgram = "/usr/gp2x/gp2xmenu";
 
@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
     std::exit(2);
   }
   watchDisplay(beatFile != nullptr ? saveBeforeTheDisplayGoes : nullptr);
-  loadMachine(state, assetDir);
+  loadMachine(state, findAssetFolder());
   initMachineState(state, SDL_GetTicks());
   if (read == ReadStatus::loaded) {
     applyBeat(state, beat);

@@ -5,20 +5,21 @@
 #include <filesystem>
 #include <system_error>
 
+#include "../machine.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 const char* const workingAssets = "assets";
-// The file whose presence marks a folder as holding the assets: the first one start-up loads.
-const char* const markerFile = "gui.png";
 // From the installed bin/ to the installed assets; the build computes it from its install layout
 // (normally "../share/pocketdrum/assets").
 const char* const installedAssets = INSTALLED_ASSETS;
 
+// The background, the first asset start-up loads, marks a folder as the one that holds them.
 bool holdsAssets(const fs::path& folder) {
   std::error_code error;
-  return fs::exists(folder / markerFile, error);
+  return fs::exists(folder / backgroundFile, error);
 }
 
 } // namespace
