@@ -14,11 +14,16 @@ finds the hits in the recording and prints:
   spacing   the fitted step length less 15000 / BPM, in ms
   drift     that spacing error over one minute of steps, in ms per minute
   dropouts  gaps where the sink ran dry in mid-sound
+  cpu       the program's CPU time over the run, as a percentage of one core (all its threads)
   breaks    dropouts and shifts of SDL's 512-frame buffer boundaries in the stream (every hit
             starts at the head of a buffer, so while the stream runs unbroken they all fall on
             the same place modulo 512): the sound server's hiccups, not the program's timing.
             The grid gives each unbroken stretch an origin of its own, and the sound coming
             back after a dropout is not counted as a hit
+
+Before the runs it measures the idle program (transport stopped, no key pressed) the same way,
+over --idle-seconds. --env passes a setting to the program, e.g. the compatibility layer's
+SDL12COMPAT_SYNC_TO_VBLANK=1, which makes each flip wait for the display's refresh.
 
 Target: no hit missing or doubled, every hit within one audio period (512 samples, 11.6 ms) of
 the grid, drift under 1 ms per minute.
@@ -26,6 +31,7 @@ the grid, drift under 1 ms per minute.
     tools/timing.py [--program build/pocketdrum] [--seconds 60] [--track 1]
                     [--pulse-latency-ms 20]   (0: what SDL asks of the server itself)
                     [--save-every 1]          (Ctrl+S that often while playing, s)
+                    [--idle-seconds 10] [--env NAME=VALUE ...]
 
 With --save-every the program is started with a pattern file and saves it that often during
 each run, so the cost of a save shows in the errors as a listener would hear it.
@@ -95,13 +101,22 @@ def play_for(s, seconds, save_every):
     return saves
 
 
+def cpu_percent(s, seconds):
+    """The program's CPU use over the next seconds, in percent of one core."""
+    cpu, t = s.cpu_seconds(), time.monotonic()
+    time.sleep(seconds)
+    return 100.0 * (s.cpu_seconds() - cpu) / (time.monotonic() - t)
+
+
 def measure(s, bpm, shuffle, seconds, save_every=0.0):
     step = 15000.0 / bpm
+    cpu = s.cpu_seconds()
     _, start = s.keydown("space")
     s.keyup("space")
     saves = play_for(s, seconds, save_every)
     _, stop = s.keydown("space")
     s.keyup("space")
+    cpu = 100.0 * (s.cpu_seconds() - cpu) / (stop - start)
     line, first, samples = s.sound(start - 0.1, stop + 0.3)
     onsets = session.detect_onsets(samples)
     stretch, resumed = session.stream_stretches(onsets, samples)
@@ -117,7 +132,7 @@ def measure(s, bpm, shuffle, seconds, save_every=0.0):
     else:
         expected = int(span // step) + 1
     row = {"bpm": bpm, "shuffle": shuffle, "found": len(hits), "expected": expected,
-           "dropouts": gaps, "breaks": breaks, "saves": saves}
+           "dropouts": gaps, "breaks": breaks, "saves": saves, "cpu": cpu}
     if len(hits) < 4:
         return row
     grid = take.grid(step, shuffle=shuffle)
@@ -155,28 +170,31 @@ def reach(s, reader, target, key):
     return tempo_on_label(reader, s)
 
 
-def table(rows, seconds, latency, save_every):
+def table(rows, seconds, latency, save_every, settings, idle):
     print()
-    print("Timing, %d s a run, sound server buffering %s%s" %
+    print("Timing, %d s a run, sound server buffering %s%s, %s" %
           (seconds, "%d ms" % latency if latency else "as SDL asks (one 512-sample buffer)",
            ", Ctrl+S every %g s (%d saves a run)" % (save_every, rows[0]["saves"])
-           if save_every > 0 and rows else ""))
+           if save_every > 0 and rows else "",
+           " ".join(settings) if settings else "no extra settings"))
+    print("Idle (stopped, no key pressed): %.1f %% of a core" % idle)
     print()
     print("| BPM | shuffle | hits found / expected | missing / doubled | error median | p95 "
-          "| max | within 11.6 ms | spacing error | drift | dropouts / breaks | step clock alone |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|---|")
+          "| max | within 11.6 ms | spacing error | drift | cpu | dropouts / breaks "
+          "| step clock alone |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     for r in rows:
         if "max" not in r:
-            print("| %g | %s | %d / %d | - | - | - | - | - | - | - | %d / %d | - |" %
+            print("| %g | %s | %d / %d | - | - | - | - | - | - | - | %.0f %% | %d / %d | - |" %
                   (r["bpm"], "on" if r["shuffle"] else "off", r["found"], r["expected"],
-                   r["dropouts"], r["breaks"]))
+                   r["cpu"], r["dropouts"], r["breaks"]))
             continue
         print("| %g | %s | %d / %d | %d / %d | %.2f ms | %.2f ms | %.2f ms | %d of %d "
-              "| %+.4f ms | %+.2f ± %.2f ms/min | %d / %d | %+.4f ms, %+.2f ms/min |" %
+              "| %+.4f ms | %+.2f ± %.2f ms/min | %.0f %% | %d / %d | %+.4f ms, %+.2f ms/min |" %
               (r["bpm"], "on (%.3f : %.3f)" % (r["split"], 2 - r["split"]) if r["shuffle"]
                else "off", r["found"], r["expected"], r["missing"], r["doubled"], r["median"],
                r["p95"], r["max"], r["within"], r["found"], r["spacing"], r["drift"],
-               r["drift_sigma"], r["dropouts"], r["breaks"], r["model"],
+               r["drift_sigma"], r["cpu"], r["dropouts"], r["breaks"], r["model"],
                r["model"] * 60000.0 * r["bpm"] / 15000.0))
     print()
     print("drift: ± one standard error of the fit. The last column is the spacing error and "
@@ -202,14 +220,22 @@ def main():
     p.add_argument("--save-every", type=float, default=0.0,
                    help="with a pattern file, press Ctrl+S this often while playing (s; 0: "
                    "no file, no saves)")
+    p.add_argument("--idle-seconds", type=float, default=10.0,
+                   help="how long the idle program's CPU use is measured (s)")
+    p.add_argument("--env", action="append", default=[], metavar="NAME=VALUE",
+                   help="a setting for the program's environment; may be repeated")
     args = p.parse_args()
+    settings = dict(e.split("=", 1) for e in args.env)
 
     latency = args.pulse_latency_ms or None
     rows = []
-    with Session(args.program, args.repo, pulse_latency_ms=latency) as s:
+    with Session(args.program, args.repo, pulse_latency_ms=latency, program_env=settings) as s:
         if args.save_every > 0:
             s.stop_program()
             s.start_program([os.path.join(s.dir, "beat.txt")])
+        time.sleep(1.0)  # past the start-up
+        idle = cpu_percent(s, args.idle_seconds)
+        print("idle: %.1f %% of a core" % idle, flush=True)
         background = background_reference(args.repo)
         reader = Reader(s.capture(), background)
         pattern = play_row(s, args.track, background)
@@ -230,7 +256,7 @@ def main():
             time.sleep(0.5)
         if args.save_every > 0 and not os.path.exists(os.path.join(s.dir, "beat.txt")):
             sys.exit("Ctrl+S wrote no pattern file")
-    table(rows, args.seconds, latency, args.save_every)
+    table(rows, args.seconds, latency, args.save_every, args.env, idle)
     ok = all(r.get("missing", 1) == 0 and r.get("doubled", 1) == 0 and
              r["found"] == r["expected"] and r.get("max", 99) <= AUDIO_PERIOD_MS and
              abs(r.get("drift", 99)) < 1.0 for r in rows)

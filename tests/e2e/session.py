@@ -1218,6 +1218,13 @@ class Session:
     def stop_program(self):
         _stop(self.proc)
 
+    def cpu_seconds(self):
+        """CPU time (s) the program has used so far, all its threads, user and system."""
+        with open("/proc/%d/stat" % self.proc.pid) as f:
+            # the fields after the command's closing parenthesis; utime and stime are 14 and 15
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
     def close(self):
         self._clock_stop.set()
         for p in (self.proc, self.parec, self.pulse, self.xvfb):
