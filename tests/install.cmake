@@ -20,7 +20,8 @@ if(DPKG_DEB)
   endif()
   add_test(NAME package
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/e2e/package_test.py
-                   ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${package_flags})
+                   ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} --cpack ${CMAKE_CPACK_COMMAND}
+                   ${package_flags})
   set_tests_properties(package PROPERTIES LABELS package RUN_SERIAL TRUE TIMEOUT 900
                        ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
 endif()

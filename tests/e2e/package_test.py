@@ -6,7 +6,7 @@ status 0, and the package purged again so that the machine is left as it was.
 Not root, or a pocketdrum package installed already: the package is unpacked into a scratch root
 instead and the program started from there, which also shows a moved prefix finding its assets.
 
-usage: package_test.py BUILD_DIR REPO [--sanitized] [--keep]
+usage: package_test.py BUILD_DIR REPO [--cpack CPACK] [--sanitized] [--keep]
 """
 
 import argparse
@@ -52,8 +52,8 @@ def depends(deb):
     return field, names
 
 
-def build_package(c, build, out):
-    r = run(["cpack", "-G", "DEB", "--config", os.path.join(build, "CPackConfig.cmake"), "-B", out])
+def build_package(c, cpack, build, out):
+    r = run([cpack, "-G", "DEB", "--config", os.path.join(build, "CPackConfig.cmake"), "-B", out])
     debs = glob.glob(os.path.join(out, PACKAGE + "_*.deb"))
     c.check(r.returncode == 0 and len(debs) == 1, "cpack -G DEB builds one pocketdrum_*.deb",
             (r.stdout + r.stderr).strip()[-1500:] if r.returncode != 0 else os.path.basename(
@@ -132,13 +132,14 @@ def main(argv):
     p = argparse.ArgumentParser()
     p.add_argument("build")
     p.add_argument("repo")
+    p.add_argument("--cpack", default="cpack", help="the cpack that goes with the build's CMake")
     p.add_argument("--sanitized", action="store_true")
     p.add_argument("--keep", action="store_true", help="keep the package and the scratch root")
     args = p.parse_args(argv)
     c = Checks("package")
     out = tempfile.mkdtemp(prefix="pocketdrum-package-")
     try:
-        deb = build_package(c, os.path.abspath(args.build), out)
+        deb = build_package(c, args.cpack, os.path.abspath(args.build), out)
         if deb is None:
             return c.finish()
         check_package(c, deb)
