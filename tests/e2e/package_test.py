@@ -1,7 +1,8 @@
 """The Debian package as a new user meets it: built with cpack, its Depends read, installed with
 apt-get (which has to resolve them from the machine's own sources), the installed program started
 from / in a window under Xvfb, the panel checked on a screenshot, a bar played and heard, Escape and
-status 0, and the package purged again so that the machine is left as it was.
+status 0, started once more from a scratch folder with a pattern file named there, which it must
+save there, and the package purged again so that the machine is left as it was.
 
 Not root, or a pocketdrum package installed already: the package is unpacked into a scratch root
 instead and the program started from there, which also shows a moved prefix finding its assets.
@@ -25,6 +26,8 @@ PACKAGE = "pocketdrum"
 SHIM = "libsdl1.2-compat-shim"  # the compatibility layer's stand-in for SDL 1.2
 OLD_SDL = "libsdl1.2debian"  # the SDL 1.2.15 that would leave the layer's settings unread
 APT = ["apt-get", "-y", "-q", "-o", "DPkg::Lock::Timeout=300"]
+BEAT_FILE = "beat.txt"
+PATTERN_HEADER = b"pocketdrum pattern 1\n"
 
 # Where the issue puts each installed file, under the prefix.
 INSTALLED = ["bin/pocketdrum", "share/pocketdrum/assets/gui.png",
@@ -122,6 +125,23 @@ def play_installed(c, program, args):
             status = s.wait_exit(10 * slow)
             c.check(status == 0, "Escape ends it with status 0",
                     "status %s after %.2f s" % (status, time.monotonic() - asked))
+            if status is None:
+                s.stop_program()
+                return
+            # A pattern file named relative to where the user started stays there: the program
+            # finds its assets beside itself without changing directory.
+            s.cwd = tempfile.mkdtemp(prefix="pocketdrum-home-", dir=s.dir)
+            s.start_program([BEAT_FILE])
+            s.key("Escape")
+            status = s.wait_exit(10 * slow)
+            saved = os.path.join(s.cwd, BEAT_FILE)
+            head = b""
+            if os.path.exists(saved):
+                with open(saved, "rb") as f:
+                    head = f.read(len(PATTERN_HEADER))
+            c.check(status == 0 and head == PATTERN_HEADER,
+                    "started from another folder with a file named there, it saves the file there",
+                    "status %s, %s holds %r" % (status, saved, head))
             if status is None:
                 s.stop_program()
     except SessionError as e:
