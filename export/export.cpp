@@ -1,0 +1,262 @@
+// The beat put into a sound file: the pattern rendered offline from the mixer's own decoded
+// samples, at the exact frame of every step, and written as a 44100 Hz 16-bit stereo WAV.
+#include "export.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <sysexits.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int mixVolume = 12; // of the mixer's 128, as start-up sets every chunk
+constexpr int channels = 2;
+constexpr int bytesPerSample = 2;
+constexpr int bytesPerFrame = channels * bytesPerSample;
+constexpr int wavHeaderBytes = 44;
+// Rendered and written this many frames at a time, so that 999 bars at 20 BPM (2 GB of WAV)
+// need no more memory than four bars.
+constexpr long long blockFrames = 1 << 16;
+
+// One hit of one track: its frames of the chunk from the start, ended early by the track's next
+// hit as one mixer channel per track ends it live.
+struct Voice {
+  long long start;  // frame of the export
+  long long length; // frames
+  const Mix_Chunk* chunk;
+};
+
+struct Beat {
+  std::vector<Voice> voices; // in order of start
+  long long longest;         // frames of the longest voice
+  long long length;          // frames of the export: the bars, or the last voice if it rings on
+};
+
+long long chunkFrames(const Mix_Chunk* chunk) {
+  return chunk != nullptr ? chunk->alen / bytesPerFrame : 0;
+}
+
+Beat planBeat(const char* cells, float bpm, int shuffle, int bars, const SampleBank& bank) {
+  long long steps = (long long)bars * stepCount;
+  Beat beat{{}, 0, stepFrame(steps, bpm, shuffle)};
+  long long sounding[trackCount]; // index in voices of each track's last hit, or -1
+  std::fill(std::begin(sounding), std::end(sounding), -1);
+  for (long long i = 0; i < steps; i++) {
+    long long start = stepFrame(i, bpm, shuffle);
+    for (int t = 0; t < trackCount; t++) {
+      const Mix_Chunk* chunk = bank.chunk[t];
+      if (cells[t * stepCount + i % stepCount] != '1' || chunkFrames(chunk) == 0) {
+        continue;
+      }
+      if (sounding[t] >= 0) {
+        Voice& cut = beat.voices[sounding[t]];
+        cut.length = std::min(cut.length, start - cut.start);
+      }
+      sounding[t] = (long long)beat.voices.size();
+      beat.voices.push_back({start, chunkFrames(chunk), chunk});
+    }
+  }
+  for (const Voice& v : beat.voices) {
+    beat.longest = std::max(beat.longest, v.length);
+    beat.length = std::max(beat.length, v.start + v.length);
+  }
+  return beat;
+}
+
+// Frames first .. first + count - 1 of the beat into out. The voices are summed at the mixer's
+// volume arithmetic and clamped once; sum is scratch space kept between blocks.
+void renderBlock(const Beat& beat, long long first, long long count, std::vector<int>& sum,
+                 Sint16* out) {
+  sum.assign(size_t(count * channels), 0);
+  // only a voice that started less than the longest voice ago can still sound
+  auto v =
+      std::upper_bound(beat.voices.begin(), beat.voices.end(), first - beat.longest,
+                       [](long long frame, const Voice& voice) { return frame < voice.start; });
+  for (; v != beat.voices.end() && v->start < first + count; ++v) {
+    long long from = std::max(v->start, first);
+    long long to = std::min(v->start + v->length, first + count);
+    const Uint8* bytes = v->chunk->abuf + (from - v->start) * bytesPerFrame;
+    int* into = sum.data() + (from - first) * channels;
+    for (long long k = 0; k < (to - from) * channels; k++) {
+      int s = Sint16(Uint16(bytes[2 * k] | bytes[2 * k + 1] << 8));
+      into[k] += s * mixVolume / MIX_MAX_VOLUME; // truncated toward zero, as the mixer does
+    }
+  }
+  for (size_t k = 0; k < sum.size(); k++) {
+    out[k] = Sint16(std::clamp(sum[k], -32768, 32767));
+  }
+}
+
+void putLe(Uint8*& at, Uint32 value, int bytes) {
+  for (int b = 0; b < bytes; b++) {
+    *at++ = Uint8(value >> (8 * b));
+  }
+}
+
+void wavHeader(Uint8 (&header)[wavHeaderBytes], Uint32 dataBytes) {
+  Uint8* at = header;
+  std::memcpy(at, "RIFF", 4);
+  at += 4;
+  putLe(at, wavHeaderBytes - 8 + dataBytes, 4);
+  std::memcpy(at, "WAVEfmt ", 8);
+  at += 8;
+  putLe(at, 16, 4); // size of the format chunk
+  putLe(at, 1, 2);  // integer PCM
+  putLe(at, channels, 2);
+  putLe(at, exportRate, 4);
+  putLe(at, exportRate * bytesPerFrame, 4); // bytes per second
+  putLe(at, bytesPerFrame, 2);
+  putLe(at, 8 * bytesPerSample, 2);
+  std::memcpy(at, "data", 4);
+  at += 4;
+  putLe(at, dataBytes, 4);
+}
+
+// The file a rename must replace: where a symbolic link points, or the path itself.
+std::string renameTarget(const char* path) {
+  struct stat link;
+  if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
+    if (char* real = realpath(path, nullptr)) {
+      std::string target = real;
+      std::free(real);
+      return target;
+    }
+  }
+  return path;
+}
+
+// An existing file keeps its permissions; a new one gets 0644 less the umask.
+mode_t modeFor(const std::string& target) {
+  struct stat existing;
+  if (stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    return existing.st_mode & 07777;
+  }
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0644 & ~mask;
+}
+
+// Writes the header and frameCount frames that fill(first, count, out) supplies a block at a
+// time into a temporary file beside path, flushes it to disk and renames it over path.
+template <typename Fill>
+bool writeWavFrom(const char* path, long long frameCount, Fill fill, std::string& reason) {
+  long long dataBytes = frameCount * bytesPerFrame;
+  if (dataBytes > 0xFFFFFFFFLL - (wavHeaderBytes - 8)) {
+    reason = std::strerror(EFBIG);
+    return false;
+  }
+  std::string target = renameTarget(path);
+  std::string temp = target + ".XXXXXX";
+  int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  int error = fchmod(fd, modeFor(target)) == 0 ? 0 : errno;
+  std::FILE* file = error == 0 ? fdopen(fd, "wb") : nullptr;
+  if (file == nullptr) {
+    error = error != 0 ? error : errno;
+    close(fd);
+  } else {
+    Uint8 header[wavHeaderBytes];
+    wavHeader(header, Uint32(dataBytes));
+    bool ok = std::fwrite(header, sizeof header, 1, file) == 1;
+    std::vector<Sint16> block(size_t(blockFrames * channels));
+    for (long long first = 0; ok && first < frameCount; first += blockFrames) {
+      long long count = std::min(blockFrames, frameCount - first);
+      fill(first, count, block.data());
+      for (long long k = 0; k < count * channels; k++) {
+        block[k] = Sint16(SDL_SwapLE16(Uint16(block[k])));
+      }
+      ok = std::fwrite(block.data(), bytesPerFrame, size_t(count), file) == size_t(count);
+    }
+    ok = ok && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    error = ok ? 0 : errno;
+    if (std::fclose(file) != 0 && error == 0) {
+      error = errno;
+    }
+  }
+  if (error == 0 && std::rename(temp.c_str(), target.c_str()) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    unlink(temp.c_str());
+    reason = std::strerror(error);
+    return false;
+  }
+  return true;
+}
+
+// The chunks hold what the mixer decoded them to; the file is written as 44100 Hz 16-bit
+// stereo, so the mixer must have been opened that way.
+bool mixerMatchesFile(std::string& reason) {
+  int rate = 0;
+  Uint16 format = 0;
+  int opened = 0;
+  if (Mix_QuerySpec(&rate, &format, &opened) == 0 || rate != exportRate || format != AUDIO_S16LSB ||
+      opened != channels) {
+    reason = "the mixer is not open at 44100 Hz, 16-bit stereo";
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+long long stepFrame(long long i, float bpm, int shuffle) {
+  double d = shuffle && i % 2 == 1 ? 0.25 : 0.0;
+  // the numerator first, then the tempo as stored, widened
+  return (long long)std::round(double(exportRate) * (double(i) + d) * 15.0 / double(bpm));
+}
+
+std::vector<Sint16> renderBeat(const char* cells, float bpm, int shuffle, int bars,
+                               const SampleBank& bank) {
+  Beat beat = planBeat(cells, bpm, shuffle, bars, bank);
+  std::vector<Sint16> frames(size_t(beat.length * channels));
+  std::vector<int> sum;
+  for (long long first = 0; first < beat.length; first += blockFrames) {
+    long long count = std::min(blockFrames, beat.length - first);
+    renderBlock(beat, first, count, sum, frames.data() + first * channels);
+  }
+  return frames;
+}
+
+bool writeWav(const char* path, const std::vector<Sint16>& frames, std::string& reason) {
+  auto copy = [&frames](long long first, long long count, Sint16* out) {
+    std::copy_n(frames.begin() + first * channels, count * channels, out);
+  };
+  return writeWavFrom(path, (long long)frames.size() / channels, copy, reason);
+}
+
+std::string tempoText(float bpm) {
+  char text[32] = "";
+  for (int decimals = 0; decimals <= 6; decimals++) {
+    std::snprintf(text, sizeof text, "%.*f", decimals, double(bpm));
+    if (std::strtof(text, nullptr) == bpm) {
+      break;
+    }
+  }
+  return text;
+}
+
+int exportBeat(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
+               const SampleBank& bank) {
+  Beat beat = planBeat(cells, bpm, shuffle, bars, bank);
+  std::vector<int> sum;
+  auto render = [&beat, &sum](long long first, long long count, Sint16* out) {
+    renderBlock(beat, first, count, sum, out);
+  };
+  std::string reason;
+  if (!mixerMatchesFile(reason) || !writeWavFrom(outPath, beat.length, render, reason)) {
+    std::fprintf(stderr, "pocketdrum: %s: %s\n", outPath, reason.c_str());
+    return EX_CANTCREAT;
+  }
+  std::printf("Wrote %s: %d bars at %s BPM (%.1f s)\n", outPath, bars, tempoText(bpm).c_str(),
+              double(beat.length) / exportRate);
+  return 0;
+}

@@ -1,0 +1,34 @@
+// The beat put into a sound file: the pattern rendered offline from the mixer's own decoded
+// samples, at the exact frame of every step, and written as a 44100 Hz 16-bit stereo WAV.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "../machine.h"
+
+constexpr int exportRate = 44100; // frames per second of the file and of the mixer's decoded chunks
+
+// The frame at which step i (0, 1, 2 ... from the start of the export) begins. Shuffle delays the
+// odd steps by a quarter of a step.
+long long stepFrame(long long i, float bpm, int shuffle);
+
+// Interleaved stereo frames, left then right, of bars bars of cells (160 cells of '0' or '1',
+// track-major) at bpm. Needs the mixer open at 44100 Hz, signed 16-bit, stereo, since it uses
+// the chunks as the mixer decoded them; a null chunk is a silent track.
+std::vector<Sint16> renderBeat(const char* cells, float bpm, int shuffle, int bars,
+                               const SampleBank& bank);
+
+// Writes frames as a WAV file, through a temporary file beside path that is renamed over it, so
+// that a failure never leaves part of a file. On failure gives the system's reason.
+bool writeWav(const char* path, const std::vector<Sint16>& frames, std::string& reason);
+
+// The tempo as the pattern file writes it: the fewest decimals, 0..6, that read back with strtof
+// as the same float.
+std::string tempoText(float bpm);
+
+// The whole export for a mixer already open and a loaded bank: renders, writes outPath and prints
+// "Wrote OUT: N bars at T BPM (S.S s)". Returns 0, or 73 after one line on standard error naming
+// outPath and the reason.
+int exportBeat(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
+               const SampleBank& bank);
