@@ -1,0 +1,109 @@
+// What an export costs, on SDL's dummy audio driver, with the decoding of the kit apart.
+//   BM_RenderStartupBeat   4 bars of preset B at 94 BPM rendered; x_realtime is seconds of beat
+//                          per second of CPU
+//   BM_WriteStartupBeat    the same frames written as a WAV and flushed to disk
+//   BM_DecodeKit           the ten samples read and decoded by the mixer, as start-up does
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "export/export.h"
+#include "sequencer/pattern.h"
+
+namespace {
+
+constexpr int bars = 4;
+constexpr float startupTempo = 94.0f;
+
+bool loadKit(SampleBank& bank) {
+  for (int t = 0; t < trackCount; t++) {
+    bank.chunk[t] = Mix_LoadWAV_RW(SDL_RWFromFile(sampleFiles[t], "rb"), 1);
+    if (bank.chunk[t] == nullptr) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void freeKit(SampleBank& bank) {
+  for (Mix_Chunk*& chunk : bank.chunk) {
+    if (chunk != nullptr) {
+      Mix_FreeChunk(chunk);
+    }
+    chunk = nullptr;
+  }
+}
+
+SampleBank kit;
+
+double beatSeconds(const std::vector<Sint16>& frames) {
+  return double(frames.size() / 2) / exportRate;
+}
+
+void BM_RenderStartupBeat(benchmark::State& bench) {
+  std::vector<Sint16> frames;
+  for (auto _ : bench) {
+    frames = renderBeat(presetBcells, startupTempo, 0, bars, kit);
+    benchmark::DoNotOptimize(frames.data());
+  }
+  bench.counters["x_realtime"] =
+      benchmark::Counter(beatSeconds(frames), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_RenderStartupBeat)->Unit(benchmark::kMillisecond);
+
+void BM_WriteStartupBeat(benchmark::State& bench) {
+  std::vector<Sint16> frames = renderBeat(presetBcells, startupTempo, 0, bars, kit);
+  std::string path = std::string(P_tmpdir) + "/export_bench.wav";
+  std::string reason;
+  for (auto _ : bench) {
+    if (!writeWav(path.c_str(), frames, reason)) {
+      bench.SkipWithError(reason.c_str());
+      break;
+    }
+  }
+  unlink(path.c_str());
+  bench.counters["x_realtime"] =
+      benchmark::Counter(beatSeconds(frames), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_WriteStartupBeat)->Unit(benchmark::kMillisecond);
+
+void BM_DecodeKit(benchmark::State& bench) {
+  SampleBank decoded = {};
+  for (auto _ : bench) {
+    bool loaded = loadKit(decoded);
+    freeKit(decoded);
+    if (!loaded) {
+      bench.SkipWithError(Mix_GetError());
+      break;
+    }
+  }
+}
+BENCHMARK(BM_DecodeKit)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  // the samples are found the way the program finds them, relative to the working directory
+  if (chdir(SOURCE_DIR) != 0) {
+    std::perror(SOURCE_DIR);
+    return 1;
+  }
+  if (SDL_Init(SDL_INIT_AUDIO) < 0 || Mix_OpenAudio(exportRate, AUDIO_S16LSB, 2, 512) < 0 ||
+      !loadKit(kit)) {
+    std::fprintf(stderr, "export_bench: %s\n", SDL_GetError());
+    return 1;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    return 1;
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  freeKit(kit);
+  Mix_CloseAudio();
+  SDL_Quit();
+  return 0;
+}
