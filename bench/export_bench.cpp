@@ -11,16 +11,19 @@
 
 #include "export/export.h"
 #include "sequencer/pattern.h"
+#include "startup/startup.h"
 
 namespace {
 
 constexpr int bars = 4;
 constexpr float startupTempo = 94.0f;
+const char* const assetDir = ASSET_DIR;
 
+// The kit as start-up loads it; false when a sample is missing, which would time less.
 bool loadKit(SampleBank& bank) {
-  for (int t = 0; t < trackCount; t++) {
-    bank.chunk[t] = Mix_LoadWAV_RW(SDL_RWFromFile(sampleFiles[t], "rb"), 1);
-    if (bank.chunk[t] == nullptr) {
+  loadSamples(bank, assetDir);
+  for (Mix_Chunk* chunk : bank.chunk) {
+    if (chunk == nullptr) {
       return false;
     }
   }
@@ -39,7 +42,7 @@ void freeKit(SampleBank& bank) {
 SampleBank kit;
 
 double beatSeconds(const std::vector<Sint16>& frames) {
-  return double(frames.size() / 2) / exportRate;
+  return double(frames.size() / audioChannels) / audioRate;
 }
 
 void BM_RenderStartupBeat(benchmark::State& bench) {
@@ -86,13 +89,7 @@ BENCHMARK(BM_DecodeKit)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   setenv("SDL_AUDIODRIVER", "dummy", 1);
-  // the samples are found the way the program finds them, relative to the working directory
-  if (chdir(SOURCE_DIR) != 0) {
-    std::perror(SOURCE_DIR);
-    return 1;
-  }
-  if (SDL_Init(SDL_INIT_AUDIO) < 0 || Mix_OpenAudio(exportRate, AUDIO_S16LSB, 2, 512) < 0 ||
-      !loadKit(kit)) {
+  if (SDL_Init(SDL_INIT_AUDIO) < 0 || !openAudio() || !loadKit(kit)) {
     std::fprintf(stderr, "export_bench: %s\n", SDL_GetError());
     return 1;
   }

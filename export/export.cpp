@@ -12,10 +12,11 @@
 #include <sysexits.h>
 #include <unistd.h>
 
+#include "../startup/startup.h"
+
 namespace {
 
-constexpr int mixVolume = 12; // of the mixer's 128, as start-up sets every chunk
-constexpr int channels = 2;
+constexpr int channels = audioChannels;
 constexpr int bytesPerSample = 2;
 constexpr int bytesPerFrame = channels * bytesPerSample;
 constexpr int wavHeaderBytes = 44;
@@ -31,7 +32,7 @@ struct Voice {
   const Mix_Chunk* chunk;
 };
 
-struct Beat {
+struct Mixdown {
   std::vector<Voice> voices; // in order of start
   long long longest;         // frames of the longest voice
   long long length;          // frames of the export: the bars, or the last voice if it rings on
@@ -41,9 +42,9 @@ long long chunkFrames(const Mix_Chunk* chunk) {
   return chunk != nullptr ? chunk->alen / bytesPerFrame : 0;
 }
 
-Beat planBeat(const char* cells, float bpm, int shuffle, int bars, const SampleBank& bank) {
+Mixdown planMixdown(const char* cells, float bpm, int shuffle, int bars, const SampleBank& bank) {
   long long steps = (long long)bars * stepCount;
-  Beat beat{{}, 0, stepFrame(steps, bpm, shuffle)};
+  Mixdown mix{{}, 0, stepFrame(steps, bpm, shuffle)};
   long long sounding[trackCount]; // index in voices of each track's last hit, or -1
   std::fill(std::begin(sounding), std::end(sounding), -1);
   for (long long i = 0; i < steps; i++) {
@@ -54,30 +55,30 @@ Beat planBeat(const char* cells, float bpm, int shuffle, int bars, const SampleB
         continue;
       }
       if (sounding[t] >= 0) {
-        Voice& cut = beat.voices[sounding[t]];
+        Voice& cut = mix.voices[sounding[t]];
         cut.length = std::min(cut.length, start - cut.start);
       }
-      sounding[t] = (long long)beat.voices.size();
-      beat.voices.push_back({start, chunkFrames(chunk), chunk});
+      sounding[t] = (long long)mix.voices.size();
+      mix.voices.push_back({start, chunkFrames(chunk), chunk});
     }
   }
-  for (const Voice& v : beat.voices) {
-    beat.longest = std::max(beat.longest, v.length);
-    beat.length = std::max(beat.length, v.start + v.length);
+  for (const Voice& v : mix.voices) {
+    mix.longest = std::max(mix.longest, v.length);
+    mix.length = std::max(mix.length, v.start + v.length);
   }
-  return beat;
+  return mix;
 }
 
 // Frames first .. first + count - 1 of the beat into out. The voices are summed at the mixer's
 // volume arithmetic and clamped once; sum is scratch space kept between blocks.
-void renderBlock(const Beat& beat, long long first, long long count, std::vector<int>& sum,
+void renderBlock(const Mixdown& mix, long long first, long long count, std::vector<int>& sum,
                  Sint16* out) {
   sum.assign(size_t(count * channels), 0);
   // only a voice that started less than the longest voice ago can still sound
   auto v =
-      std::upper_bound(beat.voices.begin(), beat.voices.end(), first - beat.longest,
+      std::upper_bound(mix.voices.begin(), mix.voices.end(), first - mix.longest,
                        [](long long frame, const Voice& voice) { return frame < voice.start; });
-  for (; v != beat.voices.end() && v->start < first + count; ++v) {
+  for (; v != mix.voices.end() && v->start < first + count; ++v) {
     long long from = std::max(v->start, first);
     long long to = std::min(v->start + v->length, first + count);
     const Uint8* bytes = v->chunk->abuf + (from - v->start) * bytesPerFrame;
@@ -108,8 +109,8 @@ void wavHeader(Uint8 (&header)[wavHeaderBytes], Uint32 dataBytes) {
   putLe(at, 16, 4); // size of the format chunk
   putLe(at, 1, 2);  // integer PCM
   putLe(at, channels, 2);
-  putLe(at, exportRate, 4);
-  putLe(at, exportRate * bytesPerFrame, 4); // bytes per second
+  putLe(at, audioRate, 4);
+  putLe(at, audioRate * bytesPerFrame, 4); // bytes per second
   putLe(at, bytesPerFrame, 2);
   putLe(at, 8 * bytesPerSample, 2);
   std::memcpy(at, "data", 4);
@@ -198,7 +199,7 @@ bool mixerMatchesFile(std::string& reason) {
   int rate = 0;
   Uint16 format = 0;
   int opened = 0;
-  if (Mix_QuerySpec(&rate, &format, &opened) == 0 || rate != exportRate || format != AUDIO_S16LSB ||
+  if (Mix_QuerySpec(&rate, &format, &opened) == 0 || rate != audioRate || format != audioFormat ||
       opened != channels) {
     reason = "the mixer is not open at 44100 Hz, 16-bit stereo";
     return false;
@@ -206,33 +207,8 @@ bool mixerMatchesFile(std::string& reason) {
   return true;
 }
 
-} // namespace
-
-long long stepFrame(long long i, float bpm, int shuffle) {
-  double d = shuffle && i % 2 == 1 ? 0.25 : 0.0;
-  // the numerator first, then the tempo as stored, widened
-  return (long long)std::round(double(exportRate) * (double(i) + d) * 15.0 / double(bpm));
-}
-
-std::vector<Sint16> renderBeat(const char* cells, float bpm, int shuffle, int bars,
-                               const SampleBank& bank) {
-  Beat beat = planBeat(cells, bpm, shuffle, bars, bank);
-  std::vector<Sint16> frames(size_t(beat.length * channels));
-  std::vector<int> sum;
-  for (long long first = 0; first < beat.length; first += blockFrames) {
-    long long count = std::min(blockFrames, beat.length - first);
-    renderBlock(beat, first, count, sum, frames.data() + first * channels);
-  }
-  return frames;
-}
-
-bool writeWav(const char* path, const std::vector<Sint16>& frames, std::string& reason) {
-  auto copy = [&frames](long long first, long long count, Sint16* out) {
-    std::copy_n(frames.begin() + first * channels, count * channels, out);
-  };
-  return writeWavFrom(path, (long long)frames.size() / channels, copy, reason);
-}
-
+// The tempo as the pattern file writes it: the fewest decimals, 0..6, that read back with strtof
+// as the same float.
 std::string tempoText(float bpm) {
   char text[32] = "";
   for (int decimals = 0; decimals <= 6; decimals++) {
@@ -244,19 +220,73 @@ std::string tempoText(float bpm) {
   return text;
 }
 
+} // namespace
+
+long long stepFrame(long long i, float bpm, int shuffle) {
+  double d = shuffle && i % 2 == 1 ? 0.25 : 0.0;
+  // the numerator first, then the tempo as stored, widened
+  return (long long)std::round(double(audioRate) * (double(i) + d) * 15.0 / double(bpm));
+}
+
+std::vector<Sint16> renderBeat(const char* cells, float bpm, int shuffle, int bars,
+                               const SampleBank& bank) {
+  Mixdown mix = planMixdown(cells, bpm, shuffle, bars, bank);
+  std::vector<Sint16> frames(size_t(mix.length * channels));
+  std::vector<int> sum;
+  for (long long first = 0; first < mix.length; first += blockFrames) {
+    long long count = std::min(blockFrames, mix.length - first);
+    renderBlock(mix, first, count, sum, frames.data() + first * channels);
+  }
+  return frames;
+}
+
+bool writeWav(const char* path, const std::vector<Sint16>& frames, std::string& reason) {
+  auto copy = [&frames](long long first, long long count, Sint16* out) {
+    std::copy_n(frames.begin() + first * channels, count * channels, out);
+  };
+  return writeWavFrom(path, (long long)frames.size() / channels, copy, reason);
+}
+
 int exportBeat(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
                const SampleBank& bank) {
-  Beat beat = planBeat(cells, bpm, shuffle, bars, bank);
+  Mixdown mix = planMixdown(cells, bpm, shuffle, bars, bank);
   std::vector<int> sum;
-  auto render = [&beat, &sum](long long first, long long count, Sint16* out) {
-    renderBlock(beat, first, count, sum, out);
+  auto render = [&mix, &sum](long long first, long long count, Sint16* out) {
+    renderBlock(mix, first, count, sum, out);
   };
   std::string reason;
-  if (!mixerMatchesFile(reason) || !writeWavFrom(outPath, beat.length, render, reason)) {
+  if (!mixerMatchesFile(reason) || !writeWavFrom(outPath, mix.length, render, reason)) {
     std::fprintf(stderr, "pocketdrum: %s: %s\n", outPath, reason.c_str());
     return EX_CANTCREAT;
   }
   std::printf("Wrote %s: %d bars at %s BPM (%.1f s)\n", outPath, bars, tempoText(bpm).c_str(),
-              double(beat.length) / exportRate);
+              double(mix.length) / audioRate);
   return 0;
+}
+
+int runExport(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
+              const char* assetDir) {
+  // no sound card, no sound server: the dummy driver only paces the mixer, which decodes the
+  // samples to the opened format exactly as it does live
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  if (SDL_Init(SDL_INIT_AUDIO) < 0) {
+    std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
+    return 1;
+  }
+  int status = 1;
+  if (!openAudio()) {
+    std::fprintf(stderr, "Couldn't open audio: %s\n", Mix_GetError());
+  } else {
+    SampleBank bank;
+    loadSamples(bank, assetDir);
+    status = exportBeat(outPath, bars, cells, bpm, shuffle, bank);
+    for (Mix_Chunk* chunk : bank.chunk) {
+      if (chunk != nullptr) {
+        Mix_FreeChunk(chunk);
+      }
+    }
+    Mix_CloseAudio();
+  }
+  SDL_Quit();
+  return status;
 }

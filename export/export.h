@@ -7,7 +7,7 @@
 
 #include "../machine.h"
 
-constexpr int exportRate = 44100; // frames per second of the file and of the mixer's decoded chunks
+// Frames are at start-up's audioRate, 44100 a second.
 
 // The frame at which step i (0, 1, 2 ... from the start of the export) begins. Shuffle delays the
 // odd steps by a quarter of a step.
@@ -23,12 +23,15 @@ std::vector<Sint16> renderBeat(const char* cells, float bpm, int shuffle, int ba
 // that a failure never leaves part of a file. On failure gives the system's reason.
 bool writeWav(const char* path, const std::vector<Sint16>& frames, std::string& reason);
 
-// The tempo as the pattern file writes it: the fewest decimals, 0..6, that read back with strtof
-// as the same float.
-std::string tempoText(float bpm);
-
 // The whole export for a mixer already open and a loaded bank: renders, writes outPath and prints
 // "Wrote OUT: N bars at T BPM (S.S s)". Returns 0, or 73 after one line on standard error naming
 // outPath and the reason.
 int exportBeat(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
                const SampleBank& bank);
+
+// The export as the command line asks for it, before any window: SDL's audio alone on its dummy
+// driver, the mixer opened and the kit loaded from assetDir as start-up does, then exportBeat.
+// Returns exportBeat's status, or 1 after one line on standard error when SDL or the mixer
+// cannot start.
+int runExport(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
+              const char* assetDir);
