@@ -8,7 +8,7 @@ import math
 import random
 import sys
 
-from session import (AUDIO_PERIOD_MS, RATE, STEP_MS_94, Checks, Take, detect_onsets,
+from session import (AUDIO_PERIOD_MS, RATE, STEP_MS_94, Checks, Pairing, Take, detect_onsets,
                      stream_stretches)
 
 BEAT_MS = 4 * STEP_MS_94
@@ -54,6 +54,17 @@ def program_starts(count, period_ms, late=None, double=None, drop=None, shuffle=
         if k == double:
             starts.append(at + 12 * BUFFER)
     return starts
+
+
+def export_starts(count, period_ms, shuffle=False):
+    """Where an export puts the same hits: each at the frame its step is due, no buffer."""
+    return [int(round((2 * period_ms * (k // 2) + 1.25 * period_ms * (k % 2) if shuffle else
+                       k * period_ms) * RATE / 1000.0)) + 4000 for k in range(count)]
+
+
+def heard(frames):
+    """The onsets of a mono recording, in ms."""
+    return [1000.0 * n / RATE for n in detect_onsets(stereo(frames))]
 
 
 def gap(frames, at, length):
@@ -167,6 +178,32 @@ def body(c):
         caught = worst > AUDIO_PERIOD_MS or missing or doubled
         c.check(caught, "%s is still heard when the stream broke elsewhere" % what,
                 "worst %.2f ms, %d missing, %d doubled" % (worst, missing, doubled))
+
+    # A live take against the export of the same beat, hit for hit.
+    for shuffle in (False, True):
+        exported = heard(mix(export_starts(count, STEP_MS_94 * 2, shuffle), total))
+        live = heard(mix(program_starts(count, STEP_MS_94 * 2, shuffle=shuffle), total))
+        pairing = Pairing(live, exported)
+        c.check(len(pairing.diffs) == count and (pairing.missing, pairing.doubled) == (0, 0) and
+                pairing.worst() <= AUDIO_PERIOD_MS,
+                "a live take pairs hit for hit with its export%s, each within a period" %
+                (" with shuffle" if shuffle else ""),
+                "%d pairs, worst %.2f ms, drift %+.1f ms/min" %
+                (len(pairing.diffs), pairing.worst(), pairing.drift))
+    exported = heard(mix(export_starts(count, BEAT_MS), total))
+    for what, fault, caught in [
+            ("a hit three buffers late", {"late": 17}, lambda p: p.worst() > AUDIO_PERIOD_MS),
+            ("a hit played twice", {"double": 17}, lambda p: p.doubled == 1),
+            ("a hit not played", {"drop": 17}, lambda p: p.missing == 1)]:
+        pairing = Pairing(heard(mix(program_starts(count, BEAT_MS, **fault), total)), exported)
+        c.check(caught(pairing), "against the export, %s shows" % what,
+                "worst %.2f ms, %d missing, %d doubled" %
+                (pairing.worst(), pairing.missing, pairing.doubled))
+    # 0.2 % slow: 120 ms a minute, 19 ms by the thirtieth hit
+    pairing = Pairing(heard(mix(program_starts(count, BEAT_MS * 1.002), total)), exported)
+    c.check(pairing.worst() > AUDIO_PERIOD_MS and 60.0 < pairing.drift < 180.0,
+            "against the export, a live tempo 0.2 % slow shows as drift",
+            "worst %.2f ms, drift %+.1f ms/min" % (pairing.worst(), pairing.drift))
 
 
 if __name__ == "__main__":

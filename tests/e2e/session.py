@@ -13,6 +13,7 @@ Only the Python standard library is used.
 """
 
 import array
+import bisect
 import ctypes
 import ctypes.util
 import glob
@@ -729,6 +730,43 @@ def median(values):
     if n == 0:
         return float("nan")
     return s[n // 2] if n % 2 else 0.5 * (s[n // 2 - 1] + s[n // 2])
+
+
+class Pairing:
+    """A live take's hits against an exported beat's, hit for hit (times in ms, each from its own
+    origin). The export's hits lie where their steps are due; the live ones come up to an audio
+    period later. With the first hits of the two lined up, each live hit is paired with the
+    export's hit nearest to it.
+
+    diffs: (index of the export's hit, live less export) for each pair, less the median of them
+    all, so that the constant latency of the live path drops out. missing: export hits within the
+    span of the pairs that no live hit took. doubled: live hits whose export hit was taken
+    already. drift: the slope of the differences over the export's time, in ms per minute."""
+
+    def __init__(self, live, exported):
+        self.diffs, self.missing, self.doubled, self.drift = [], len(exported), 0, 0.0
+        if not live or not exported:
+            return
+        offset = live[0] - exported[0]
+        taken = {}
+        for t in live:
+            at = t - offset
+            j = bisect.bisect_left(exported, at)
+            if j == len(exported) or (j > 0 and at - exported[j - 1] <= exported[j] - at):
+                j -= 1
+            if j in taken:
+                self.doubled += 1
+            else:
+                taken[j] = at - exported[j]
+        centre = median(list(taken.values()))
+        self.diffs = [(j, taken[j] - centre) for j in sorted(taken)]
+        self.missing = max(taken) - min(taken) + 1 - len(taken)
+        if len(taken) >= 2:
+            _, slope = fit_line([exported[j] for j, _ in self.diffs], [d for _, d in self.diffs])
+            self.drift = slope * 60000.0
+
+    def worst(self):
+        return max((abs(d) for _, d in self.diffs), default=float("nan"))
 
 
 def period_tolerance(count):
