@@ -32,16 +32,29 @@ the grid, drift under 1 ms per minute.
                     [--pulse-latency-ms 20]   (0: what SDL asks of the server itself)
                     [--save-every 1]          (Ctrl+S that often while playing, s)
                     [--idle-seconds 10] [--env NAME=VALUE ...]
+                    [--compare-export]
 
 With --save-every the program is started with a pattern file and saves it that often during
 each run, so the cost of a save shows in the errors as a listener would hear it.
+
+With --compare-export it compares the live machine with its export instead, hit for hit: for
+each tempo and shuffle it writes a pattern file with the track on every step, plays it live from
+that file and records it, exports the same file with `pocketdrum --export`, finds the hits in
+both and pairs them. It prints, per run, the hits paired, those missing or doubled live, each
+pair's difference (live less export, less the median difference, which is the live path's
+latency), median, 95th percentile and largest, the drift between the two in ms per minute, and
+then every difference, a bar to a line. Target: none missing or doubled, every difference within
+one audio period (the live hit starts at the head of a mixer buffer; the export's at its frame).
 """
 
 import argparse
+import array
 import os
 import struct
+import subprocess
 import sys
 import time
+import wave
 
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -208,6 +221,78 @@ def table(rows, seconds, latency, save_every, settings, idle):
     print()
 
 
+def beat_file_text(track, bpm, shuffle):
+    """A pattern file with track on every step."""
+    rows = ["x" * 16 if t == track else "." * 16 for t in range(10)]
+    return "pocketdrum pattern 1\ntempo %g\nshuffle %s\n%s\n" % (
+        bpm, "on" if shuffle else "off", "\n".join(rows))
+
+
+def exported_hits(program, repo, beat, bars, folder):
+    """The hits of `pocketdrum --export` of the pattern file beat, in ms from the start of the
+    file, and the line the export printed."""
+    out = os.path.join(folder, "export.wav")
+    done = subprocess.run([program, "--export", out, "--bars", str(bars), beat], cwd=repo,
+                          capture_output=True, text=True, timeout=300)
+    if done.returncode != 0:
+        sys.exit("the export ended with status %d: %s" % (done.returncode, done.stderr.strip()))
+    with wave.open(out, "rb") as w:
+        if (w.getframerate(), w.getnchannels(), w.getsampwidth()) != (session.RATE,
+                                                                      session.CHANNELS, 2):
+            sys.exit("the export is not 44100 Hz 16-bit stereo")
+        samples = array.array("h")
+        samples.frombytes(w.readframes(w.getnframes()))
+    if sys.byteorder != "little":
+        samples.byteswap()
+    return [1000.0 * n / session.RATE for n in session.detect_onsets(samples)], done.stdout.strip()
+
+
+def compare_export(s, args, bpm, shuffle):
+    """Plays a pattern file live and exports it; the two takes paired hit for hit."""
+    beat = os.path.join(s.dir, "compare.txt")
+    with open(beat, "w") as f:
+        f.write(beat_file_text(args.track, bpm, shuffle))
+    s.stop_program()
+    s.start_program([beat])
+    _, start = s.keydown("space")
+    s.keyup("space")
+    time.sleep(args.seconds)
+    _, stop = s.keydown("space")
+    s.keyup("space")
+    line, first, samples = s.sound(start - 0.1, stop + 0.3)
+    onsets = session.detect_onsets(samples)
+    _, resumed = session.stream_stretches(onsets, samples)
+    live = [1000.0 * line.time(first + n) for j, n in enumerate(onsets) if j not in resumed]
+    exported, said = exported_hits(s.program, s.repo, beat, len(live) // 16 + 2, s.dir)
+    pairing = session.Pairing(live, exported)
+    errors = [abs(d) for _, d in pairing.diffs]
+    return {"bpm": bpm, "shuffle": shuffle, "live": len(live), "pairing": pairing,
+            "median": median(errors), "p95": percentile(errors, 95), "max": pairing.worst(),
+            "breaks": session.stream_breaks(onsets, samples), "said": said}
+
+
+def comparison_table(rows, seconds):
+    print()
+    print("Live against export, %d s a run" % seconds)
+    print()
+    print("| BPM | shuffle | live hits | paired | missing / doubled | difference median | p95 "
+          "| max | drift | breaks |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
+    for r in rows:
+        p = r["pairing"]
+        print("| %g | %s | %d | %d | %d / %d | %.2f ms | %.2f ms | %.2f ms | %+.2f ms/min | %d |" %
+              (r["bpm"], "on" if r["shuffle"] else "off", r["live"], len(p.diffs), p.missing,
+               p.doubled, r["median"], r["p95"], r["max"], p.drift, r["breaks"]))
+    print()
+    for r in rows:
+        print("%g BPM, shuffle %s: %s; live less export, ms, a bar to a line:" %
+              (r["bpm"], "on" if r["shuffle"] else "off", r["said"]))
+        diffs = [d for _, d in r["pairing"].diffs]
+        for bar in range(0, len(diffs), 16):
+            print("  " + " ".join("%+5.1f" % d for d in diffs[bar:bar + 16]))
+    print()
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--program", default=os.path.join(REPO, "build", "pocketdrum"))
@@ -224,11 +309,26 @@ def main():
                    help="how long the idle program's CPU use is measured (s)")
     p.add_argument("--env", action="append", default=[], metavar="NAME=VALUE",
                    help="a setting for the program's environment; may be repeated")
+    p.add_argument("--compare-export", action="store_true",
+                   help="compare the live machine with its export, hit for hit")
     args = p.parse_args()
     settings = dict(e.split("=", 1) for e in args.env)
 
     latency = args.pulse_latency_ms or None
     rows = []
+    if args.compare_export:
+        with Session(args.program, args.repo, pulse_latency_ms=latency,
+                     program_env=settings) as s:
+            for bpm, shuffle in ((94.0, False), (94.0, True), (220.0, True), (220.0, False)):
+                print("run: %g BPM, shuffle %s, %g s, live and exported" %
+                      (bpm, "on" if shuffle else "off", args.seconds), flush=True)
+                rows.append(compare_export(s, args, bpm, shuffle))
+        comparison_table(rows, args.seconds)
+        ok = all(r["pairing"].missing == 0 and r["pairing"].doubled == 0 and
+                 r["max"] <= AUDIO_PERIOD_MS for r in rows)
+        print("target met" if ok else "target missed")
+        return 0 if ok else 1
+
     with Session(args.program, args.repo, pulse_latency_ms=latency, program_env=settings) as s:
         if args.save_every > 0:
             s.stop_program()
