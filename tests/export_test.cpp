@@ -15,6 +15,7 @@
 #include "export/export.h"
 #include "harness.h"
 #include "sequencer/pattern.h"
+#include "sequencer/transport.h"
 
 namespace {
 
@@ -191,6 +192,45 @@ TEST(ExportRender, AMissingSampleIsASilentTrack) {
   std::string cells = cellsWith({{bassDrum, 0}, {snare, 4}});
   Expected want = slowRender(cellsWith({{snare, 4}}), 120.0f, false, 1, kit());
   expectSameFrames(want.frames, renderBeat(cells.c_str(), 120.0f, 0, 1, bank), "no bass drum");
+}
+
+// The machine's own step clock, driven to every step of 50 bars: each step of the export lies
+// where the live clock schedules it, to within half a frame and the clock's own float rounding.
+TEST(ExportRender, StepsWhereTheLiveClockSchedulesThem) {
+  const struct {
+    int coarse, fine; // tempo steps from 94, as the L and R buttons take them
+  } tempos[] = {{0, 0}, {26, 0}, {126, 0}, {-74, 0}, {0, 1}, {39, 3}, {-36, -4}};
+  constexpr Uint32 startTick = 1000;
+  for (auto tempo : tempos) {
+    for (int shuffle : {0, 1}) {
+      MachineState s;
+      harness::freshMachine(s, startTick);
+      for (int n = 0; n != tempo.coarse; n += tempo.coarse > 0 ? 1 : -1) {
+        changeTempo(s, tempo.coarse > 0 ? tempoUp : tempoDown, false);
+      }
+      for (int n = 0; n != tempo.fine; n += tempo.fine > 0 ? 1 : -1) {
+        changeTempo(s, tempo.fine > 0 ? tempoUp : tempoDown, true);
+      }
+      s.shuffle = shuffle;
+      togglePlay(s, startTick);
+      float origin = s.nextStepTime;
+      for (long long i = 0; i < 50 * 16; i++) {
+        float due = s.nextStepTime;
+        double live = double(due) - double(origin); // ms
+        double exported = stepFrame(i, s.bpm, shuffle) * 1000.0 / 44100;
+        // half a frame; half the float spacing the clock holds a time to; and the rounding of
+        // its step length, the float nearest 15000 / BPM, added up over the steps so far
+        double lengthError = std::abs(double(s.stepInterval) - 15000.0 / double(s.bpm));
+        double slack = 0.5 * 1000.0 / 44100 + (std::nextafter(due, 2 * due) - due) / 2.0 +
+                       (i + 1) * lengthError + 1e-9;
+        ASSERT_NEAR(exported, live, slack)
+            << s.bpm << " BPM, shuffle " << shuffle << ", step " << i;
+        harness::clockNow = Uint32(std::ceil(due)) + startTick;
+        advanceClock(s, harness::clockNow);
+        ASSERT_EQ(s.step, int(i % 16) + 1) << "the clock did not fire step " << i;
+      }
+    }
+  }
 }
 
 // A scratch folder of its own for each test, removed at the end.
