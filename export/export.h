@@ -7,10 +7,8 @@
 
 #include "../machine.h"
 
-// Frames are at start-up's audioRate, 44100 a second.
-
-// The frame at which step i (0, 1, 2 ... from the start of the export) begins. Shuffle delays the
-// odd steps by a quarter of a step.
+// The frame, at start-up's audioRate of 44100 a second, at which step i (0, 1, 2 ... from the
+// start of the export) begins. Shuffle delays the odd steps by a quarter of a step.
 long long stepFrame(long long i, float bpm, int shuffle);
 
 // Interleaved stereo frames, left then right, of bars bars of cells (160 cells of '0' or '1',
