@@ -1,12 +1,15 @@
 // The drum machine's entry: the command line, the start-up steps and their failure exits, the
 // main loop, the pattern file kept on the way out, and the hand-over to the handheld's menu.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <sysexits.h>
 #include <unistd.h>
 
 #include "controls/buttons.h"
+#include "export/export.h"
 #include "loop.h"
 #include "patternfile/patternfile.h"
 #include "startup/assets.h"
@@ -66,7 +69,17 @@ int main(int argc, char** argv) {
     }
   }
   if (options.action == Action::exportBeat) {
-    return EX_UNAVAILABLE; // this build renders no sound files
+    // a FILE that is not there yet can be played and saved, but it has no beat to export
+    if (read == ReadStatus::missing && options.file != nullptr) {
+      std::fprintf(stderr, "pocketdrum: %s: %s\n", options.file, std::strerror(ENOENT));
+      return EX_DATAERR;
+    }
+    if (options.file == nullptr) {
+      initMachineState(state, 0); // the beat the machine starts with
+      beat = beatOf(state);
+    }
+    return runExport(options.exportTo, options.bars, beat.cells, beat.bpm, beat.shuffle,
+                     findAssetFolder().c_str());
   }
   beatFile = options.file;
 

@@ -12,6 +12,7 @@
 #include <sysexits.h>
 #include <unistd.h>
 
+#include "../patternfile/patternfile.h"
 #include "../startup/startup.h"
 
 namespace {
@@ -205,19 +206,6 @@ bool mixerMatchesFile(std::string& reason) {
     return false;
   }
   return true;
-}
-
-// The tempo as the pattern file writes it: the fewest decimals, 0..6, that read back with strtof
-// as the same float.
-std::string tempoText(float bpm) {
-  char text[32] = "";
-  for (int decimals = 0; decimals <= 6; decimals++) {
-    std::snprintf(text, sizeof text, "%.*f", decimals, double(bpm));
-    if (std::strtof(text, nullptr) == bpm) {
-      break;
-    }
-  }
-  return text;
 }
 
 } // namespace

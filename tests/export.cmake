@@ -1,4 +1,15 @@
-# The beat exported as a WAV file, against the kit as the real mixer decodes it; and the export
-# as the command line runs it, in a program of its own since it brings SDL up and down itself.
+# The beat exported as a WAV file, against the kit as the real mixer decodes it; the export as
+# the command line runs it, in a program of its own since it brings SDL up and down itself; and
+# `pocketdrum --export` itself, with no display and no sound server to be had.
 drum_test(export_test)
 drum_test(export_run_test)
+
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+set(export_cli_flags "")
+if(SANITIZE)
+  set(export_cli_flags --sanitized)
+endif()
+add_test(NAME export_cli
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/e2e/export_cli_test.py
+                 $<TARGET_FILE:pocketdrum> ${PROJECT_SOURCE_DIR} ${export_cli_flags})
+set_tests_properties(export_cli PROPERTIES TIMEOUT 120 ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)

@@ -509,6 +509,12 @@ def failure_cases(program, asset_dir, menu):
     in_namespace("a file that is no pattern file: status 65, no hand-over", {}, EXIT_WITHIN,
                  args=["assets/gui.png"], expect_menu=False, expect_status=65,
                  message="pocketdrum: assets/gui.png:1: ")
+    in_namespace("--export: status 0, one line, no hand-over", {}, EXIT_WITHIN,
+                 args=["--export", "beat.wav", "--bars", "1"], expect_menu=False, expect_status=0,
+                 stdout_check=prints("Wrote beat.wav: 1 bars at 94 BPM ("))
+    in_namespace("--export to a folder that is not there: status 73, no hand-over", {},
+                 EXIT_WITHIN, args=["--export", "nowhere/beat.wav"], expect_menu=False,
+                 expect_status=73, message="pocketdrum: nowhere/beat.wav: ")
     in_namespace("with a pattern file: quit saves it, then hands over", {}, ALIVE_FOR,
                  args=["beat.txt"])
 

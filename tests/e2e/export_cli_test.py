@@ -1,0 +1,168 @@
+"""`pocketdrum --export` as a user runs it: with no display and no sound server to be had, the
+start-up beat or a pattern file's beat lands in a WAV file with every hit on its step's frame; a
+FILE that cannot be read and an OUT.wav that cannot be written leave nothing behind.
+
+usage: export_cli_test.py PROGRAM REPO [--sanitized]
+
+The program runs from REPO, where assets/ is, with DISPLAY unset and SDL told to use X11 and a
+sound server that does not exist: an export that opened a window or a sound device would fail.
+"""
+
+import array
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import wave
+from fractions import Fraction
+
+from session import RATE, Checks, sanitizer_env
+
+# A closed hat (113 ms) on four columns, two of them odd so that shuffle moves them, and at least
+# two steps apart, so that even at 220 BPM each hit dies away before the next.
+HAT_ROW = 1
+HAT_COLUMNS = (1, 3, 6, 11)
+
+
+def pattern_file(path, tempo, shuffle):
+    rows = ["".join("x" if t == HAT_ROW and c in HAT_COLUMNS else "." for c in range(16))
+            for t in range(10)]
+    with open(path, "w") as f:
+        f.write("pocketdrum pattern 1\ntempo %s\nshuffle %s\n%s\n" %
+                (tempo, "on" if shuffle else "off", "\n".join(rows)))
+
+
+def due_frame(step, tempo, shuffle):
+    """Where step (0, 1, 2 ... from the start) is due, in frames, exactly: 15 / tempo s a step,
+    odd steps a quarter step late with shuffle; halves away from zero. tempo is the float the
+    machine stores for the file's text."""
+    d = Fraction(1, 4) if shuffle and step % 2 == 1 else 0
+    exact = RATE * 15 * (step + d) / Fraction(tempo)
+    return int(exact + Fraction(1, 2))
+
+
+def as_float(text):
+    return array.array("f", [float(text)])[0]
+
+
+def first_sound(samples, at):
+    """The first frame from at on that is not silent."""
+    n = at
+    while 2 * n < len(samples) and samples[2 * n] == 0 and samples[2 * n + 1] == 0:
+        n += 1
+    return n
+
+
+def hits_on_frames(samples, due, length=2000):
+    """Whether a hit starts at each due frame and nowhere near it: silence just before, the same
+    few silent frames at its head (the hat's first samples round to nothing at the machine's
+    volume), then the same waveform each time. One hit a frame early or late changes its lead."""
+    leads = [first_sound(samples, d) - d for d in due]
+    head = due[0] + leads[0]
+    template = samples[2 * head:2 * (head + length)]
+    return leads, (len(set(leads)) == 1 and 0 <= leads[0] < 64 and
+                   all(not any(samples[2 * (d - 16):2 * d]) for d in due) and
+                   all(samples[2 * (d + leads[0]):2 * (d + leads[0] + length)] == template
+                       for d in due))
+
+
+def export(program, repo, env, *args):
+    done = subprocess.run([program, "--export"] + list(args), cwd=repo, env=env,
+                          capture_output=True, text=True, timeout=120)
+    return done.returncode, done.stdout, done.stderr
+
+
+def read_wav(path):
+    with wave.open(path, "rb") as w:
+        shape = (w.getframerate(), w.getnchannels(), w.getsampwidth())
+        samples = array.array("h")
+        samples.frombytes(w.readframes(w.getnframes()))
+    if sys.byteorder != "little":
+        samples.byteswap()
+    return shape, samples
+
+
+def body(c, program, repo, env, folder):
+    # The start-up beat: preset B at 94 BPM, 4 bars; the ride rings 1.4 s past the last bar.
+    out = os.path.join(folder, "startup.wav")
+    status, said, complaint = export(program, repo, env, out)
+    c.check((status, said, complaint) == (0, "Wrote %s: 4 bars at 94 BPM (11.3 s)\n" % out, ""),
+            "the start-up beat exports without a display or a sound server",
+            "status %d, %r, %r" % (status, said, complaint))
+    if status == 0:
+        shape, samples = read_wav(out)
+        c.check(shape == (RATE, 2, 2) and round(len(samples) / 2 / RATE, 1) == 11.3,
+                "as a 44100 Hz 16-bit stereo WAV of the length it says",
+                "%s, %d frames" % (shape, len(samples) // 2))
+
+    # A pattern file's beat: every hit of the hat on its step's frame.
+    for tempo, shuffle, bars in (("120", True, 2), ("94.1", False, 3), ("220", True, 1)):
+        beat = os.path.join(folder, "hat.txt")
+        pattern_file(beat, tempo, shuffle)
+        out = os.path.join(folder, "hat.wav")
+        status, said, complaint = export(program, repo, env, out, "--bars", str(bars), beat)
+        what = "%s BPM, shuffle %s, %d bars" % (tempo, "on" if shuffle else "off", bars)
+        c.check(status == 0 and said.startswith("Wrote %s: %d bars at %s BPM (" %
+                                                (out, bars, tempo)) and complaint == "",
+                "a pattern file's beat exports, " + what, "status %d, %r, %r" %
+                (status, said, complaint))
+        if status != 0:
+            continue
+        _, samples = read_wav(out)
+        due = [due_frame(i, as_float(tempo), shuffle) for i in range(16 * bars)
+               if i % 16 in HAT_COLUMNS]
+        leads, placed = hits_on_frames(samples, due)
+        c.check(placed, "every hit on its step's frame, " + what,
+                "%d hits, first sound after the due frame: %s" % (len(due), sorted(set(leads))))
+
+    # A FILE that is missing or not a pattern file: refused as at start-up, and no OUT.wav.
+    with open(os.path.join(folder, "notes.txt"), "w") as f:
+        f.write("shopping list\n")
+    out = os.path.join(folder, "never.wav")
+    for name, complaint in (("absent.txt", "No such file or directory"),
+                            ("notes.txt", "1: not a pattern file")):
+        beat = os.path.join(folder, name)
+        status, said, told = export(program, repo, env, out, beat)
+        want = "pocketdrum: %s%s%s\n" % (beat, ":" if complaint[0].isdigit() else ": ", complaint)
+        c.check((status, said, told) == (65, "", want) and not os.path.exists(out),
+                "an export of %s is refused with status 65 and writes nothing" % name,
+                "status %d, %r, %r" % (status, said, told))
+
+    # An OUT.wav that cannot be written: one line naming it and why, status 73, nothing left.
+    os.mkdir(os.path.join(folder, "taken"))
+    for name, reason in (("missing/beat.wav", "No such file or directory"),
+                         ("taken", "Is a directory")):
+        out = os.path.join(folder, name)
+        before = sorted(os.listdir(folder))
+        status, said, complaint = export(program, repo, env, out)
+        c.check((status, said, complaint) == (73, "", "pocketdrum: %s: %s\n" % (out, reason)) and
+                sorted(os.listdir(folder)) == before and os.path.isdir(os.path.join(
+                    folder, "taken")),
+                "an export to %s fails with status 73 and leaves nothing" % name,
+                "status %d, %r, %r" % (status, said, complaint))
+
+
+def main():
+    args = [a for a in sys.argv[1:] if a != "--sanitized"]
+    if len(args) != 2:
+        sys.exit(__doc__)
+    program, repo = os.path.abspath(args[0]), os.path.abspath(args[1])
+    env = dict(os.environ)
+    for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+        env.pop(name, None)
+    env.update({"SDL_VIDEODRIVER": "x11", "SDL_AUDIODRIVER": "pulseaudio",
+                "PULSE_SERVER": "unix:/nonexistent/pulse"})
+    if "--sanitized" in sys.argv:
+        env.update(sanitizer_env(env))
+    checks = Checks("export_cli")
+    folder = tempfile.mkdtemp(prefix="pocketdrum-export-")
+    try:
+        body(checks, program, repo, env, folder)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    return checks.finish()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
