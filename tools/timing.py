@@ -249,10 +249,11 @@ def exported_hits(program, repo, beat, bars, folder):
 
 def compare_export(s, args, bpm, shuffle):
     """Plays a pattern file live and exports it; the two takes paired hit for hit."""
+    # the running program saves its beat on the way out: stop it before the file is written
+    s.stop_program()
     beat = os.path.join(s.dir, "compare.txt")
     with open(beat, "w") as f:
         f.write(beat_file_text(args.track, bpm, shuffle))
-    s.stop_program()
     s.start_program([beat])
     _, start = s.keydown("space")
     s.keyup("space")
@@ -266,7 +267,11 @@ def compare_export(s, args, bpm, shuffle):
     exported, said = exported_hits(s.program, s.repo, beat, len(live) // 16 + 2, s.dir)
     pairing = session.Pairing(live, exported)
     errors = [abs(d) for _, d in pairing.diffs]
+    step = 15000.0 / bpm
+    spacing = {name: Grid(times, step, shuffle=shuffle).period - step
+               for name, times in (("live", live), ("export", exported))}
     return {"bpm": bpm, "shuffle": shuffle, "live": len(live), "pairing": pairing,
+            "spacing": spacing,
             "median": median(errors), "p95": percentile(errors, 95), "max": pairing.worst(),
             "breaks": session.stream_breaks(onsets, samples), "said": said}
 
@@ -276,13 +281,18 @@ def comparison_table(rows, seconds):
     print("Live against export, %d s a run" % seconds)
     print()
     print("| BPM | shuffle | live hits | paired | missing / doubled | difference median | p95 "
-          "| max | drift | breaks |")
-    print("|---|---|---|---|---|---|---|---|---|---|")
+          "| max | drift | step length less 15000 / BPM, live / export | breaks |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|")
     for r in rows:
         p = r["pairing"]
-        print("| %g | %s | %d | %d | %d / %d | %.2f ms | %.2f ms | %.2f ms | %+.2f ms/min | %d |" %
+        print("| %g | %s | %d | %d | %d / %d | %.2f ms | %.2f ms | %.2f ms | %+.2f ms/min "
+              "| %+.4f / %+.4f ms | %d |" %
               (r["bpm"], "on" if r["shuffle"] else "off", r["live"], len(p.diffs), p.missing,
-               p.doubled, r["median"], r["p95"], r["max"], p.drift, r["breaks"]))
+               p.doubled, r["median"], r["p95"], r["max"], p.drift, r["spacing"]["live"],
+               r["spacing"]["export"], r["breaks"]))
+    print()
+    print("drift: the slope of the differences. Step length: a straight grid fitted to each take "
+          "(with shuffle, a grid of pairs), less the tempo's step.")
     print()
     for r in rows:
         print("%g BPM, shuffle %s: %s; live less export, ms, a bar to a line:" %
