@@ -18,6 +18,8 @@
 
 namespace {
 
+using harness::floatBits;
+using harness::fromBits;
 using harness::onScreen;
 using harness::pixelAt;
 using harness::Rgb;
@@ -140,17 +142,6 @@ void truncatedLabel(float bpm, char label[11]) {
   label[8] = '.';
   label[9] = char('0' + n % 10);
   label[10] = '\0';
-}
-
-Uint32 floatBits(float f) {
-  Uint32 u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
-float fromBits(Uint32 u) {
-  float f;
-  std::memcpy(&f, &u, sizeof f);
-  return f;
 }
 
 TEST_F(Display, EveryReachableTempoShowsAsItsTruncation) {

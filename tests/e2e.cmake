@@ -3,11 +3,6 @@
 # sound server. They run one at a time: the timing checks listen to the program, and another
 # busy test beside them would be heard as well.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
-set(e2e_flags "")
-if(SANITIZE)
-  # slower start-up, and the leak report told about the window's and the sound's libraries
-  set(e2e_flags --sanitized)
-endif()
 foreach(name startup play tempo shuffle edit presets quit display_lost patternfile)
   add_test(NAME e2e_${name}
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/e2e/e2e_${name}.py

@@ -5,11 +5,7 @@ drum_test(export_test)
 drum_test(export_run_test)
 
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
-set(export_cli_flags "")
-if(SANITIZE)
-  set(export_cli_flags --sanitized)
-endif()
 add_test(NAME export_cli
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/e2e/export_cli_test.py
-                 $<TARGET_FILE:pocketdrum> ${PROJECT_SOURCE_DIR} ${export_cli_flags})
+                 $<TARGET_FILE:pocketdrum> ${PROJECT_SOURCE_DIR} ${e2e_flags})
 set_tests_properties(export_cli PROPERTIES TIMEOUT 120 ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)

@@ -151,6 +151,19 @@ inline void expectSameState(const MachineState& want, const MachineState& got) {
   EXPECT_EQ(0, std::memcmp(&want, &got, sizeof want));
 }
 
+// A float's bit pattern and back: positive floats order like their bit patterns, so a walk over
+// the patterns visits every float of a range in turn.
+inline Uint32 floatBits(float f) {
+  Uint32 u;
+  std::memcpy(&u, &f, sizeof u);
+  return u;
+}
+inline float fromBits(Uint32 u) {
+  float f;
+  std::memcpy(&f, &u, sizeof f);
+  return f;
+}
+
 // The desktop keys as the README documents them, independent of the program's own table.
 struct KeyBinding {
   SDLKey key;

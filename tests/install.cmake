@@ -14,14 +14,10 @@ endif()
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 find_program(DPKG_DEB dpkg-deb)
 if(DPKG_DEB)
-  set(package_flags "")
-  if(SANITIZE)
-    set(package_flags --sanitized)
-  endif()
   add_test(NAME package
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/e2e/package_test.py
                    ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} --cpack ${CMAKE_CPACK_COMMAND}
-                   ${package_flags})
+                   ${e2e_flags})
   set_tests_properties(package PROPERTIES LABELS package RUN_SERIAL TRUE TIMEOUT 900
                        ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
 endif()

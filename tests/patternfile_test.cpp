@@ -25,6 +25,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using harness::floatBits;
+using harness::fromBits;
 
 // The beat every good file below holds, in the file's own notation.
 const char* const rows[trackCount] = {
@@ -409,18 +411,6 @@ void expectRoundTrip(float bpm, size_t& wrong, std::string& firstWrong) {
       firstWrong = text;
     }
   }
-}
-
-Uint32 floatBits(float f) {
-  Uint32 u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
-
-float fromBits(Uint32 u) {
-  float f;
-  std::memcpy(&f, &u, sizeof f);
-  return f;
 }
 
 TEST(PatternFile, SampledTemposSurviveTheRoundTrip) {
