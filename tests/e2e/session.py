@@ -1055,9 +1055,22 @@ class Session:
         """Maps recorded frames to monotonic times (s) over the span t_from..t_to."""
         return self.clock.fit(t_from, t_to)
 
-    def start_program(self, args=()):
+    def start_program(self, args=(), attempts=3):
         """Starts the program with the command-line arguments args and waits for its first
-        frames and the keyboard focus."""
+        frames and the keyboard focus. On a busy machine the sound server now and then refuses
+        a new client at once; the program then ends at start-up saying so, and is started again
+        while the server is still up (anything else that ends it at start-up is an error)."""
+        for attempt in range(attempts):
+            try:
+                return self._start_program_once(args)
+            except SessionError as e:
+                refused = "connection to PulseAudio" in str(e) and self.pulse.poll() is None
+                if not refused or attempt == attempts - 1:
+                    raise
+                print("     the sound server refused the program; starting it again", flush=True)
+                time.sleep(0.2)
+
+    def _start_program_once(self, args):
         self.run_count += 1
         self.out_path = os.path.join(self.dir, "out%d.txt" % self.run_count)
         self.err_path = os.path.join(self.dir, "err%d.txt" % self.run_count)
