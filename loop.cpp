@@ -8,6 +8,12 @@
 #include "pads/pad.h"
 #include "sequencer/transport.h"
 
+bool buttonHeld(int button) {
+  return padHeld(joy, button) || keyHeld(button);
+}
+
+const Inputs liveInputs = {SDL_GetTicks, buttonHeld};
+
 void handleEvent(MachineState& s, const SDL_Event& event, const Inputs& in, SaveBeat save) {
   switch (event.type) {
   case SDL_KEYDOWN:

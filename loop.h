@@ -6,6 +6,13 @@
 // Keeps the beat somewhere beyond the machine: a pattern file, when the program was given one.
 typedef void (*SaveBeat)(const MachineState& s);
 
+// True when the pad on joystick 0 holds the button, in whichever layout it is read (pads/pad.h),
+// or any key mapped to it is held.
+bool buttonHeld(int button);
+
+// The real clock and the real joystick, pad and keyboard.
+extern const Inputs liveInputs;
+
 // Routes one event: Ctrl+C and SDL's quit request end the loop, Ctrl+S saves the beat (when
 // there is a save), joystick buttons (in the handheld's own layout) and mapped keys go to the
 // button handlers, everything else is ignored.

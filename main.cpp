@@ -8,7 +8,6 @@
 #include <sysexits.h>
 #include <unistd.h>
 
-#include "controls/buttons.h"
 #include "export/export.h"
 #include "loop.h"
 #include "patternfile/patternfile.h"

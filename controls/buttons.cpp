@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "../display/grid.h"
-#include "../pads/pad.h"
 #include "../sequencer/pattern.h"
 #include "../sequencer/transport.h"
 
@@ -76,8 +75,6 @@ void editPress(MachineState& s, int button, const Inputs& in) {
 
 } // namespace
 
-const Inputs liveInputs = {SDL_GetTicks, buttonHeld};
-
 int buttonForKey(SDLKey key) {
   for (const KeyBinding& k : keyMap) {
     if (k.key == key) {
@@ -87,10 +84,7 @@ int buttonForKey(SDLKey key) {
   return -1;
 }
 
-bool buttonHeld(int button) {
-  if (padHeld(joy, button)) {
-    return true;
-  }
+bool keyHeld(int button) {
   int count = 0;
   Uint8* keys = SDL_GetKeyState(&count);
   for (const KeyBinding& k : keyMap) {

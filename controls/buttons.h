@@ -22,12 +22,8 @@ enum Button {
 // The button a desktop key stands for, or -1 for a key that does nothing.
 int buttonForKey(SDLKey key);
 
-// True when the pad on joystick 0 holds the button, in whichever layout it is read (pads/pad.h),
-// or any key mapped to it is held.
-bool buttonHeld(int button);
-
-// The real clock and the real joystick and keyboard.
-extern const Inputs liveInputs;
+// True when any key mapped to the button is held.
+bool keyHeld(int button);
 
 void handleButtonDown(MachineState& s, int button, const Inputs& in);
 void handleButtonUp(MachineState& s, int button);
