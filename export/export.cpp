@@ -8,10 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 #include <sysexits.h>
-#include <unistd.h>
 
+#include "../files/replace.h"
 #include "../patternfile/patternfile.h"
 #include "../startup/startup.h"
 
@@ -119,30 +118,6 @@ void wavHeader(Uint8 (&header)[wavHeaderBytes], Uint32 dataBytes) {
   putLe(at, dataBytes, 4);
 }
 
-// The file a rename must replace: where a symbolic link points, or the path itself.
-std::string renameTarget(const char* path) {
-  struct stat link;
-  if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
-    if (char* real = realpath(path, nullptr)) {
-      std::string target = real;
-      std::free(real);
-      return target;
-    }
-  }
-  return path;
-}
-
-// An existing file keeps its permissions; a new one gets 0644 less the umask.
-mode_t modeFor(const std::string& target) {
-  struct stat existing;
-  if (stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-    return existing.st_mode & 07777;
-  }
-  mode_t mask = umask(0);
-  umask(mask);
-  return 0644 & ~mask;
-}
-
 // Writes the header and frameCount frames that fill(first, count, out) supplies a block at a
 // time into a temporary file beside path, flushes it to disk and renames it over path.
 template <typename Fill>
@@ -152,22 +127,12 @@ bool writeWavFrom(const char* path, long long frameCount, Fill fill, std::string
     reason = std::strerror(EFBIG);
     return false;
   }
-  std::string target = renameTarget(path);
-  std::string temp = target + ".XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) {
-    reason = std::strerror(errno);
-    return false;
-  }
-  int error = fchmod(fd, modeFor(target)) == 0 ? 0 : errno;
-  std::FILE* file = error == 0 ? fdopen(fd, "wb") : nullptr;
-  if (file == nullptr) {
-    error = error != 0 ? error : errno;
-    close(fd);
-  } else {
+  Replacement file;
+  const char* failed = beginReplacement(path, file);
+  if (failed == nullptr) {
     Uint8 header[wavHeaderBytes];
     wavHeader(header, Uint32(dataBytes));
-    bool ok = std::fwrite(header, sizeof header, 1, file) == 1;
+    bool ok = writeReplacement(file, header, sizeof header);
     std::vector<Sint16> block(size_t(blockFrames * channels));
     for (long long first = 0; ok && first < frameCount; first += blockFrames) {
       long long count = std::min(blockFrames, frameCount - first);
@@ -175,20 +140,12 @@ bool writeWavFrom(const char* path, long long frameCount, Fill fill, std::string
       for (long long k = 0; k < count * channels; k++) {
         block[k] = Sint16(SDL_SwapLE16(Uint16(block[k])));
       }
-      ok = std::fwrite(block.data(), bytesPerFrame, size_t(count), file) == size_t(count);
+      ok = writeReplacement(file, block.data(), size_t(count) * bytesPerFrame);
     }
-    ok = ok && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-    error = ok ? 0 : errno;
-    if (std::fclose(file) != 0 && error == 0) {
-      error = errno;
-    }
+    failed = ok ? finishReplacement(file) : abandonReplacement(file);
   }
-  if (error == 0 && std::rename(temp.c_str(), target.c_str()) != 0) {
-    error = errno;
-  }
-  if (error != 0) {
-    unlink(temp.c_str());
-    reason = std::strerror(error);
+  if (failed != nullptr) {
+    reason = failed;
     return false;
   }
   return true;

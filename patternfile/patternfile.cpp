@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../files/replace.h"
 #include "../sequencer/transport.h"
 
 namespace {
@@ -22,8 +23,6 @@ const char setCell = 'x';
 const char clearCell = '.';
 const char* const shuffleWords[2] = {"off", "on"}; // indexed by the shuffle flag
 const int longestTempoDecimals = 6;
-const mode_t newFileMode = 0644; // less the umask
-const int maxLinkHops = 40;      // as the kernel allows
 
 const char notPatternFile[] = "not a pattern file";
 const char badTempo[] = "tempo must be a number from 20 to 220";
@@ -123,66 +122,9 @@ std::string sampleName(int track) {
   return name.substr(0, name.rfind('.'));
 }
 
-std::string folderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// The file a save replaces: FILE itself, or where its chain of symbolic links ends, which need
-// not exist yet. False with errno set on a chain that loops.
-bool linkTarget(const char* path, std::string& target) {
-  target = path;
-  for (int hop = 0; hop < maxLinkHops; hop++) {
-    char link[PATH_MAX];
-    ssize_t n = readlink(target.c_str(), link, sizeof link);
-    if (n < 0 || size_t(n) >= sizeof link) {
-      return true; // not a link, or nothing there
-    }
-    std::string next(link, size_t(n));
-    target = next[0] == '/' ? next : folderOf(target) + next;
-  }
-  errno = ELOOP;
-  return false;
-}
-
-// The umask, which can only be read by setting it; the program has one thread.
-mode_t currentUmask() {
-  mode_t mask = umask(0);
-  umask(mask);
-  return mask;
-}
-
-bool writeAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      if (n == 0) {
-        errno = EIO;
-      }
-      return false;
-    }
-    done += size_t(n);
-  }
-  return true;
-}
-
 bool saveFailed(const char* path, const char* reason) {
   std::fprintf(stderr, "pocketdrum: %s: %s\n", path, reason);
   return false;
-}
-
-// Leaves no temporary file behind a save that went wrong; keeps the save's errno.
-bool abandon(const char* path, const std::string& temp, int fd) {
-  int reason = errno;
-  if (fd >= 0) {
-    close(fd);
-  }
-  unlink(temp.c_str());
-  return saveFailed(path, std::strerror(reason));
 }
 
 // The message for a key that is missing or out of place.
@@ -380,49 +322,14 @@ std::string beatText(const Beat& beat) {
 }
 
 bool saveBeatFile(const char* path, const Beat& beat) {
-  std::string target;
-  if (!linkTarget(path, target)) {
-    return saveFailed(path, std::strerror(errno));
+  Replacement file;
+  const char* reason = beginReplacement(path, file);
+  if (reason == nullptr) {
+    std::string text = beatText(beat);
+    reason = writeReplacement(file, text.data(), text.size()) ? finishReplacement(file)
+                                                              : abandonReplacement(file);
   }
-  struct stat st;
-  mode_t mode = newFileMode & ~currentUmask();
-  bool exists = stat(target.c_str(), &st) == 0;
-  if (exists) {
-    if (S_ISDIR(st.st_mode)) {
-      return saveFailed(path, std::strerror(EISDIR));
-    }
-    if (!S_ISREG(st.st_mode)) {
-      return saveFailed(path, "not a regular file"); // a device or a FIFO is never replaced
-    }
-    mode = st.st_mode & 07777;
-  } else if (errno != ENOENT) {
-    return saveFailed(path, std::strerror(errno));
-  }
-
-  std::string folder = folderOf(target);
-  std::string temp = folder + "." + target.substr(folder.size()) + ".XXXXXX";
-  int fd = mkostemp(&temp[0], O_CLOEXEC);
-  if (fd < 0) {
-    return saveFailed(path, std::strerror(errno));
-  }
-  if (fchmod(fd, mode) != 0) {
-    return abandon(path, temp, fd);
-  }
-  // Someone else's file stays theirs when root saves it.
-  if (exists && (st.st_uid != geteuid() || st.st_gid != getegid()) &&
-      fchown(fd, st.st_uid, st.st_gid) != 0) {
-    return abandon(path, temp, fd);
-  }
-  if (!writeAll(fd, beatText(beat)) || fsync(fd) != 0) {
-    return abandon(path, temp, fd);
-  }
-  // The folder is not flushed after the rename: a power loss just after it may bring back the
-  // old file, never a mix, and the save stays at half the cost.
-  int closed = close(fd);
-  if (closed != 0 || rename(temp.c_str(), target.c_str()) != 0) {
-    return abandon(path, temp, -1);
-  }
-  return true;
+  return reason == nullptr || saveFailed(path, reason);
 }
 
 Beat beatOf(const MachineState& s) {
