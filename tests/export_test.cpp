@@ -342,20 +342,23 @@ TEST(ExportFile, TheWavOnDiskWhereverThePathLeads) {
 TEST(ExportFile, AFailedWriteSaysWhyAndLeavesNothing) {
   struct Case {
     const char* what;
-    const char*
-        path; // inside the scratch folder, which holds the file "plain" and the folder "dir"
-    int error;
+    // inside the scratch folder, which holds the file "plain", the folder "dir" and the FIFO
+    // "pipe"
+    const char* path;
+    std::string reason;
   };
   const Case cases[] = {
-      {"a folder that does not exist", "missing/beat.wav", ENOENT},
-      {"a folder that is a file", "plain/beat.wav", ENOTDIR},
-      {"a path that is a folder", "dir", EISDIR},
+      {"a folder that does not exist", "missing/beat.wav", std::strerror(ENOENT)},
+      {"a folder that is a file", "plain/beat.wav", std::strerror(ENOTDIR)},
+      {"a path that is a folder", "dir", std::strerror(EISDIR)},
+      {"a FIFO, which is never replaced", "pipe", "not a regular file"},
   };
   std::vector<Sint16> frames = renderBeat(presetBcells, 94.0f, 0, 1, kit());
   for (const Case& c : cases) {
     Scratch scratch;
     std::ofstream(scratch.dir / "plain") << "not a folder";
     fs::create_directory(scratch.dir / "dir");
+    ASSERT_EQ(mkfifo((scratch.dir / "pipe").c_str(), 0644), 0);
     std::vector<std::string> before = scratch.listing();
     std::string path = (scratch.dir / c.path).string();
 
@@ -366,12 +369,12 @@ TEST(ExportFile, AFailedWriteSaysWhyAndLeavesNothing) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(status, 73) << c.what;
     EXPECT_EQ(out, "") << c.what;
-    EXPECT_EQ(err, "pocketdrum: " + path + ": " + std::strerror(c.error) + "\n") << c.what;
+    EXPECT_EQ(err, "pocketdrum: " + path + ": " + c.reason + "\n") << c.what;
     EXPECT_EQ(scratch.listing(), before) << c.what << ": something was left behind";
 
     std::string reason;
     EXPECT_FALSE(writeWav(path.c_str(), frames, reason)) << c.what;
-    EXPECT_EQ(reason, std::strerror(c.error)) << c.what;
+    EXPECT_EQ(reason, c.reason) << c.what;
     EXPECT_EQ(scratch.listing(), before) << c.what << ": something was left behind";
   }
 }
