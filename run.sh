@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the drum machine from the folder that holds
-# assets/. Without a display it records a demo instead.
+# Installs what is missing, builds, and starts the drum machine, with any arguments given, from
+# the folder that holds assets/. Without a display it records a demo instead.
 set -euo pipefail
 cd "$(dirname "$0")"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
@@ -13,4 +13,4 @@ cmake --build build -j"$(nproc)" --target pocketdrum
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   exec scripts/demo.sh build/pocketdrum
 fi
-exec build/pocketdrum
+exec build/pocketdrum "$@"
