@@ -2,12 +2,13 @@
 apt-get (which has to resolve them from the machine's own sources), the installed program started
 from / in a window under Xvfb, the panel checked on a screenshot, a bar played and heard, Escape and
 status 0, started once more from a scratch folder with a pattern file named there, which it must
-save there, and the package purged again so that the machine is left as it was.
+save there, and the package purged again so that the machine is left as it was. Before all that,
+Debian's checker, lintian, must find nothing to say about the package, pedantic tags included.
 
 Not root, or a pocketdrum package installed already: the package is unpacked into a scratch root
 instead and the program started from there, which also shows a moved prefix finding its assets.
 
-usage: package_test.py BUILD_DIR REPO [--cpack CPACK] [--sanitized] [--keep]
+usage: package_test.py BUILD_DIR REPO [--cpack CPACK] [--lintian LINTIAN] [--sanitized] [--keep]
 """
 
 import argparse
@@ -32,7 +33,7 @@ PATTERN_HEADER = b"pocketdrum pattern 1\n"
 # Where the issue puts each installed file, under the prefix.
 INSTALLED = ["bin/pocketdrum", "share/pocketdrum/assets/gui.png",
              "share/applications/pocketdrum.desktop", "share/icons/hicolor/48x48/apps/pocketdrum.png",
-             "share/man/man6/pocketdrum.6"]
+             "share/man/man6/pocketdrum.6.gz"]
 
 
 def run(cmd, **kw):
@@ -76,6 +77,13 @@ def check_package(c, deb):
     missing = [p for p in INSTALLED if "./usr/" + p not in listed]
     c.check(not missing, "the package installs under /usr: program, assets, desktop entry, icon, "
             "manual page", "missing: %s" % missing)
+
+
+def lint(c, lintian, deb):
+    """lintian's errors, warnings and pedantic tags each fail; its notes for information pass."""
+    r = run([lintian, "--pedantic", "--fail-on", "error,warning,pedantic", deb])
+    c.check(r.returncode == 0, "lintian --pedantic finds no error, warning or pedantic tag",
+            (r.stdout + r.stderr).strip()[-1500:] if r.returncode != 0 else "")
 
 
 def install(c, deb):
@@ -153,6 +161,7 @@ def main(argv):
     p.add_argument("build")
     p.add_argument("repo")
     p.add_argument("--cpack", default="cpack", help="the cpack that goes with the build's CMake")
+    p.add_argument("--lintian", default="lintian")
     p.add_argument("--sanitized", action="store_true")
     p.add_argument("--keep", action="store_true", help="keep the package and the scratch root")
     args = p.parse_args(argv)
@@ -163,6 +172,7 @@ def main(argv):
         if deb is None:
             return c.finish()
         check_package(c, deb)
+        lint(c, args.lintian, deb)
         if os.geteuid() == 0 and not is_installed(PACKAGE):
             if install(c, deb):
                 try:
