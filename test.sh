@@ -5,10 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh test
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
 cmake --build build -j"$(nproc)"
 (cd build && ctest --output-on-failure)
 
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_BENCHMARKS=OFF >/dev/null
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_TESTING=ON \
+  -DBUILD_BENCHMARKS=OFF >/dev/null
 cmake --build build-sanitize -j"$(nproc)"
 (cd build-sanitize && ctest --output-on-failure)

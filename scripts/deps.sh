@@ -9,6 +9,7 @@ run_packages=(cmake make g++ pkg-config
   libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev libsdl-ttf2.0-dev libx11-dev)
 # libsdl2-dev: the pad tests attach a virtual game controller in the SDL 2 under the layer
 test_packages=(libgtest-dev libbenchmark-dev libsdl2-dev clang-format xvfb xauth xdotool x11-utils
+  lintian # the package test has Debian's checker read the .deb
   imagemagick pulseaudio pulseaudio-utils sox strace valgrind python3 util-linux procps
   desktop-file-utils dpkg-dev file)
 demo_packages=(xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils sox python3 procps)
