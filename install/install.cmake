@@ -4,6 +4,7 @@
 #   share/applications/pocketdrum.desktop         the menu entry
 #   share/icons/hicolor/<N>x<N>/apps/pocketdrum.png   the icon (tools/make_icon.py)
 #   share/man/man6/pocketdrum.6                   the manual page
+#   share/mime/packages/pocketdrum.xml            the pattern files' MIME type, *.pdrum
 include(GNUInstallDirs)
 
 set(POCKETDRUM_ASSET_DIR ${CMAKE_INSTALL_DATADIR}/pocketdrum/assets)
@@ -21,6 +22,9 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/pocketdrum.desktop
 install(DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/icons/hicolor
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/pocketdrum.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+# dpkg's trigger runs update-mime-database for the package; after cmake --install, the user does
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/pocketdrum.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
 
 # The Debian package. dpkg-shlibdeps alone asks for libsdl1.2debian, which apt satisfies with the
 # old SDL 1.2.15 on a clean machine; the compatibility layer's shim provides the same libraries on
