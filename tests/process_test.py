@@ -544,7 +544,7 @@ def failure_cases(program, asset_dir, menu):
 
 # ---- --resume: the beat kept in the user's data folder -----------------------------------
 
-PATTERN_HEADER = "pocketdrum pattern 1\n"
+START_BEAT = "pocketdrum pattern 1\ntempo 94\n"  # how the start-up beat's file begins
 REFUSED = "pocketdrum pattern 1\ntempo 300\nshuffle off\n"  # refused on its line 2
 
 
@@ -553,98 +553,84 @@ def kept_beat():
     names = [os.path.splitext(os.path.basename(sample))[0] for sample in SAMPLES]
     rows = ["".join("x" if c % 10 == t else "." for c in range(16)) + "  " + name
             for t, name in enumerate(names)]
-    return PATTERN_HEADER + "tempo 120\nshuffle on\n" + "\n".join(rows) + "\n"
+    return "pocketdrum pattern 1\ntempo 120\nshuffle on\n" + "\n".join(rows) + "\n"
 
 
-# name; XDG_DATA_HOME (None unset, "@" a folder not made yet, anything else as it is); the
-# arguments; the files already in DATA/pocketdrum; whether the kept file is refused at start
+# name; XDG_DATA_HOME (None unset, "@" a folder not made yet, anything else as it is); FILE or
+# None; the files already in DATA/pocketdrum; whether last.pdrum is refused at start
 RESUME_CASES = [
-    ("XDG_DATA_HOME unset: ~/.local/share, folders made 0700", None, ["--resume"], {}, False),
-    ("XDG_DATA_HOME empty: ~/.local/share", "", ["--resume"], {}, False),
+    ("XDG_DATA_HOME unset: ~/.local/share, folders made 0700", None, None, {}, False),
+    ("XDG_DATA_HOME empty: ~/.local/share", "", None, {}, False),
     ("XDG_DATA_HOME relative: ~/.local/share, nothing made under the working folder", "data",
-     ["--resume"], {}, False),
-    ("XDG_DATA_HOME absolute: there, its missing parents made 0700", "@", ["--resume"], {}, False),
-    ("a kept beat is played and saved back as it was", "@", ["--resume"],
+     None, {}, False),
+    ("XDG_DATA_HOME absolute: there, its missing parents made 0700", "@", None, {}, False),
+    ("a kept beat is played and saved back as it was", "@", None,
      {"last.pdrum": kept_beat()}, False),
     ("a refused last.pdrum is renamed over an older .refused, and the machine starts afresh", None,
-     ["--resume"], {"last.pdrum": REFUSED, "last.pdrum.refused": "an older one\n"}, True),
-    ("with FILE, FILE keeps the beat and the data folder is left alone", None,
-     ["--resume", "beat.pdrum"], {}, False),
+     None, {"last.pdrum": REFUSED, "last.pdrum.refused": "an older one\n"}, True),
+    ("with FILE, FILE keeps the beat and the data folder is left alone", None, "beat.pdrum", {},
+     False),
 ]
 
 
-def resume_cases(program, asset_dir):
-    cases = []
-    for name, xdg, args, present, refused in RESUME_CASES:
-        def check(xdg=xdg, args=args, present=present, refused=refused):
-            work = workdir_with_assets(asset_dir)
-            home = os.path.join(work, "home")
-            os.mkdir(home)
-            env = sdl_env(HOME=home)
-            env.pop("XDG_DATA_HOME", None)
-            if xdg == "@":
-                env["XDG_DATA_HOME"] = os.path.join(work, "xdg", "data")
-                data = env["XDG_DATA_HOME"]
-            else:
-                if xdg is not None:
-                    env["XDG_DATA_HOME"] = xdg
-                data = os.path.join(home, ".local", "share")
-            folder = os.path.join(data, "pocketdrum")
-            kept = os.path.join(folder, "last.pdrum")
-            for file, text in present.items():
-                os.makedirs(folder, exist_ok=True)
-                with open(os.path.join(folder, file), "w") as f:
-                    f.write(text)
-            # the folders the program has to make, from the data folder's first missing one
-            made = []
-            path = folder
-            while not os.path.exists(path):
-                made.append(path)
-                path = os.path.dirname(path)
-            try:
-                run = run_program([program] + args, work, env)
-                failures = []
-                if not run.alive or run.status != 0:
-                    failures.append("did not run and exit 0 on SIGTERM (%s)" % describe(run))
-                lines = run.stderr.splitlines()
-                if refused:
-                    said = [line for line in lines if line.startswith("pocketdrum: %s:2: " % kept)]
-                    if len(lines) != 1 or len(said) != 1 or "last.pdrum.refused" not in said[0]:
-                        failures.append("want one line naming %s:2 and last.pdrum.refused, "
-                                        "stderr %r" % (kept, run.stderr))
-                    aside = open(kept + ".refused").read() if os.path.exists(
-                        kept + ".refused") else None
-                    if aside != REFUSED:
-                        failures.append("last.pdrum.refused holds %r, not the refused file" %
-                                        aside)
-                elif run.stderr:
-                    failures.append("wrote to stderr: %r" % run.stderr[-1500:])
-                if "beat.pdrum" in args:
-                    saved = open(os.path.join(work, "beat.pdrum")).read() if os.path.exists(
-                        os.path.join(work, "beat.pdrum")) else ""
-                    if not saved.startswith(PATTERN_HEADER) or os.path.exists(folder):
-                        failures.append("FILE holds %r; data folder made: %s" %
-                                        (saved[:40], os.path.exists(folder)))
-                    return failures
-                # a kept beat comes back as it was; otherwise the start-up beat is saved
-                saved = open(kept).read() if os.path.exists(kept) else ""
-                if present and not refused:
-                    good = saved == present["last.pdrum"]
-                else:
-                    good = saved.startswith(PATTERN_HEADER + "tempo 94\n")
-                if not good:
-                    failures.append("%s holds %r" % (kept, saved))
-                modes = {p: oct(os.stat(p).st_mode & 0o777) for p in made if os.path.isdir(p)}
-                if len(modes) != len(made) or set(modes.values()) - {"0o700"}:
-                    failures.append("folders made: %s, want 0o700 each of %s" % (modes, made))
-                if xdg not in (None, "", "@") and os.path.exists(os.path.join(work, xdg)):
-                    failures.append("made %s under the working folder" % xdg)
-                return failures
-            finally:
-                shutil.rmtree(work)
+def text_of(path):
+    return open(path).read() if os.path.isfile(path) else None
 
-        cases.append(Case("resume", name, check))
-    return cases
+
+def resume_check(program, asset_dir, xdg, file, present, refused):
+    work = workdir_with_assets(asset_dir)
+    try:
+        home = os.path.join(work, "home")
+        os.mkdir(home)
+        env = sdl_env(HOME=home)
+        env.pop("XDG_DATA_HOME", None)
+        data = os.path.join(home, ".local", "share")
+        if xdg == "@":
+            data = env["XDG_DATA_HOME"] = os.path.join(work, "xdg", "data")
+        elif xdg is not None:
+            env["XDG_DATA_HOME"] = xdg
+        folder = os.path.join(data, "pocketdrum")
+        kept = os.path.join(folder, "last.pdrum")
+        for name, text in present.items():
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, name), "w") as f:
+                f.write(text)
+        made = []  # the folders the program has to make, the data folder's first missing one last
+        path = folder
+        while not os.path.exists(path):
+            made.append(path)
+            path = os.path.dirname(path)
+        run = run_program([program, "--resume"] + ([file] if file else []), work, env)
+
+        failures = []
+        if not run.alive or run.status != 0:
+            failures.append("did not run and exit 0 on SIGTERM (%s)" % describe(run))
+        said = run.stderr.splitlines()
+        if refused and (len(said) != 1 or not said[0].startswith("pocketdrum: %s:2: " % kept) or
+                        "last.pdrum.refused" not in said[0]):
+            failures.append("want one line naming %s:2 and last.pdrum.refused: %r" % (kept, said))
+        if not refused and said:
+            failures.append("wrote to stderr: %r" % run.stderr[-1500:])
+        if refused and text_of(kept + ".refused") != REFUSED:
+            failures.append("last.pdrum.refused holds %r" % text_of(kept + ".refused"))
+        # a kept beat comes back as it was; otherwise the start-up beat is saved
+        saved = text_of(os.path.join(work, file) if file else kept) or ""
+        want = present["last.pdrum"] if present and not refused else START_BEAT
+        if not saved.startswith(want) or file and os.path.exists(folder):
+            failures.append("saved %r; data folder made: %s" % (saved[:60], os.path.exists(folder)))
+        modes = [oct(os.stat(p).st_mode & 0o777) if os.path.isdir(p) else None for p in made]
+        if not file and modes != ["0o700"] * len(made):
+            failures.append("folders %s made with modes %s, want 0o700 each" % (made, modes))
+        if xdg not in (None, "", "@") and os.path.exists(os.path.join(work, xdg)):
+            failures.append("made %s under the working folder" % xdg)
+        return failures
+    finally:
+        shutil.rmtree(work)
+
+
+def resume_cases(program, asset_dir):
+    return [Case("resume", name, lambda row=row: resume_check(program, asset_dir, *row))
+            for name, *row in RESUME_CASES]
 
 
 class XDisplay:

@@ -78,61 +78,45 @@ def hits_on_frames(samples, due, length=2000):
                        for d in due))
 
 
-def midi_schedule(columns, shuffle, bars):
-    """The notes the file should hold, (tick, on, note), at 96 ticks a quarter: step i at 24 i,
-    6 ticks later on odd steps with shuffle, each note off 12 ticks after it starts."""
-    notes = []
-    for i in range(16 * bars):
-        tick = 24 * i + (6 if shuffle and i % 2 == 1 else 0)
-        for t in range(10):
-            if i % 16 in columns[t]:
-                notes += [(tick, True, GM_NOTES[t]), (tick + 12, False, GM_NOTES[t])]
-    return sorted(notes)
-
-
-def read_midi(path):
-    """What mido reads: (type, ticks a quarter, tracks, [(tick, message)] of the first track)."""
+def midi_problems(path, quarter_us, shuffle, bars, columns):
+    """How the file, read back by mido, differs from the beat at 96 ticks a quarter: step i at
+    tick 24 i, 6 ticks later on odd steps with shuffle, each note let go 12 ticks after it starts,
+    the meta events at tick 0 and the end of the track at the end of the bars."""
     f = mido.MidiFile(path)
     events, tick = [], 0
     for message in f.tracks[0]:
         tick += message.time
         events.append((tick, message))
-    return f.type, f.ticks_per_beat, len(f.tracks), events
-
-
-def midi_problems(path, tempo, shuffle, bars, columns):
-    """How the file differs from the beat: header, meta events, notes, end of track."""
-    kind, ticks, tracks, events = read_midi(path)
     problems = []
-    if (kind, ticks, tracks) != (0, 96, 1):
-        problems.append("format %d, %d ticks a quarter, %d tracks" % (kind, ticks, tracks))
-    meta = [(t, m.type, m.dict()) for t, m in events if m.is_meta]
-    want_tempo = round(60000000 / as_float(tempo))
-    want_meta = [(0, "track_name", "pocketdrum"), (0, "set_tempo", want_tempo),
-                 (0, "time_signature", (4, 4, 24, 8)), (384 * bars, "end_of_track", None)]
-    values = {"track_name": lambda d: d["name"], "set_tempo": lambda d: d["tempo"],
-              "time_signature": lambda d: (d["numerator"], d["denominator"],
-                                           d["clocks_per_click"], d["notated_32nd_notes_per_beat"]),
-              "end_of_track": lambda d: None}
-    got_meta = [(t, kind, values.get(kind, lambda d: d)(d)) for t, kind, d in meta]
-    if got_meta != want_meta:
-        problems.append("meta events %s, want %s" % (got_meta, want_meta))
+    if (f.type, f.ticks_per_beat, len(f.tracks)) != (0, 96, 1):
+        problems.append("format %d, %d ticks a quarter, %d tracks" % (f.type, f.ticks_per_beat,
+                                                                      len(f.tracks)))
+    # the values of each meta event, by their names' order (time signature: clocks a click,
+    # denominator, 32nds a quarter, numerator)
+    meta = [(t, m.type, tuple(v for k, v in sorted(m.dict().items()) if k not in ("type", "time")))
+            for t, m in events if m.is_meta]
+    want = [(0, "track_name", ("pocketdrum",)),
+            (0, "set_tempo", (quarter_us,)),
+            (0, "time_signature", (24, 4, 8, 4)), (384 * bars, "end_of_track", ())]
+    if meta != want:
+        problems.append("meta events %s, want %s" % (meta, want))
     notes = [(t, m) for t, m in events if not m.is_meta]
-    shapes = {(m.type, m.channel, m.velocity) for _, m in notes}
-    if not shapes <= {("note_on", 9, 100), ("note_off", 9, 64)}:
-        problems.append("notes other than on (channel 10, velocity 100) and off (velocity 64): "
-                        "%s" % sorted(shapes))
-    got = sorted((t, m.type == "note_on", m.note) for t, m in notes)
-    want = midi_schedule(columns, shuffle, bars)
-    if got != want:
+    got = sorted((t, m.type, m.channel, m.note, m.velocity) for t, m in notes)
+    want = []
+    for i in range(16 * bars):
+        tick = 24 * i + (6 if shuffle and i % 2 == 1 else 0)
+        for t in range(10):
+            if i % 16 in columns[t]:
+                want += [(tick, "note_on", 9, GM_NOTES[t], 100),
+                         (tick + 12, "note_off", 9, GM_NOTES[t], 64)]
+    if got != sorted(want):
         wrong = sorted(set(got) ^ set(want))
         problems.append("%d notes, want %d; first differences %s" % (len(got), len(want),
                                                                       wrong[:6]))
     # at one tick, a note-off never follows a note-on
-    for (t1, m1), (t2, m2) in zip(notes, notes[1:]):
-        if t1 == t2 and m1.type == "note_on" and m2.type == "note_off":
-            problems.append("at tick %d a note-off follows a note-on" % t1)
-            break
+    if any(t1 == t2 and m1.type == "note_on" and m2.type == "note_off"
+           for (t1, m1), (t2, m2) in zip(notes, notes[1:])):
+        problems.append("a note-off follows a note-on at the same tick")
     return problems
 
 
@@ -186,8 +170,10 @@ def body(c, program, repo, env, folder):
                 "%d hits, first sound after the due frame: %s" % (len(due), sorted(set(leads))))
 
     # A pattern file's beat as a MIDI file, read back note by note against the schedule.
-    for tempo, shuffle, bars, name in (("120", False, 2, "beat.mid"), ("120", True, 2, "beat.mid"),
-                                       ("96.9", True, 1, "Beat.MIDI")):
+    # tempo, shuffle, bars, OUT, microseconds a quarter note: round(60,000,000 / tempo)
+    for tempo, shuffle, bars, name, quarter_us in (("120", False, 2, "beat.mid", 500000),
+                                                   ("120", True, 2, "beat.mid", 500000),
+                                                   ("96.9", True, 1, "Beat.MIDI", 619195)):
         beat = os.path.join(folder, "all.pdrum")
         pattern_file(beat, tempo, shuffle, ALL_TRACKS)
         out = os.path.join(folder, name)
@@ -199,9 +185,9 @@ def body(c, program, repo, env, folder):
                 "a pattern file's beat exports as MIDI, " + what,
                 "status %d, %r, %r" % (status, said, complaint))
         if status == 0:
-            problems = midi_problems(out, tempo, shuffle, bars, ALL_TRACKS)
+            problems = midi_problems(out, quarter_us, shuffle, bars, ALL_TRACKS)
             c.check(not problems, "every note on its step's tick with its drum's number, the "
-                    "tempo at %d us a quarter, %s" % (round(60000000 / as_float(tempo)), what),
+                    "tempo at %d us a quarter, %s" % (quarter_us, what),
                     "; ".join(problems))
 
     # A FILE that is missing or not a pattern file: refused as at start-up, and no OUT.wav.
