@@ -73,13 +73,7 @@ const LineCase lineCases[] = {
 
     // The extension chooses the export's file, in any case; any other is a usage error.
     {{"--export", "out.mid"}, 0, Action::exportBeat, nullptr, "out.mid", 4, ExportKind::midi},
-    {{"--export", "Beat.MIDI", "b.pdrum"},
-     0,
-     Action::exportBeat,
-     "b.pdrum",
-     "Beat.MIDI",
-     4,
-     ExportKind::midi},
+    {{"--export", "a.MIDI", "b"}, 0, Action::exportBeat, "b", "a.MIDI", 4, ExportKind::midi},
     {{"--export", "dir.mid/OUT.WaV"}, 0, Action::exportBeat, nullptr, "dir.mid/OUT.WaV", 4},
     {{"--export", "out.ogg"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--export", "out"}, 64, Action::play, nullptr, nullptr, 4},
