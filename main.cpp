@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include "export/export.h"
+#include "export/midi.h"
 #include "loop.h"
 #include "patternfile/patternfile.h"
+#include "patternfile/resume.h"
 #include "startup/assets.h"
 #include "startup/commandline.h"
 #include "startup/lost_display.h"
@@ -23,11 +25,16 @@ const char* const menuDirectory = "/usr/gp2x";
 const char* const menuProgram = "/usr/gp2x/gp2xmenu";
 
 MachineState state;
-const char* beatFile = nullptr; // the pattern file named on the command line, or null
+const char* beatFile = nullptr; // the pattern file kept: FILE, or last.pdrum with --resume
+std::string lastBeat;           // with --resume and no FILE, the file the beat is kept in, or empty
 
 // A failed save has said why on standard error; the machine, or its quit, goes on.
 void saveBeat(const MachineState& s) {
-  saveBeatFile(beatFile, beatOf(s));
+  if (!lastBeat.empty()) {
+    saveResumedBeat(beatFile, beatOf(s));
+  } else {
+    saveBeatFile(beatFile, beatOf(s));
+  }
 }
 
 void saveBeforeTheDisplayGoes() {
@@ -59,7 +66,11 @@ int main(int argc, char** argv) {
   }
   Beat beat;
   ReadStatus read = ReadStatus::missing;
-  if (options.file != nullptr) {
+  beatFile = options.file;
+  if (options.resume && options.file == nullptr) {
+    lastBeat = resumeBeat(beat, read);
+    beatFile = lastBeat.empty() ? nullptr : lastBeat.c_str();
+  } else if (options.file != nullptr) {
     std::string complaint;
     read = readBeatFile(options.file, beat, complaint);
     if (read == ReadStatus::refused) {
@@ -77,10 +88,12 @@ int main(int argc, char** argv) {
       initMachineState(state, 0); // the beat the machine starts with
       beat = beatOf(state);
     }
+    if (options.exportKind == ExportKind::midi) {
+      return exportMidi(options.exportTo, options.bars, beat.cells, beat.bpm, beat.shuffle);
+    }
     return runExport(options.exportTo, options.bars, beat.cells, beat.bpm, beat.shuffle,
                      findAssetFolder().c_str());
   }
-  beatFile = options.file;
 
   applySdlSettings(*SDL_Linked_Version());
   if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {

@@ -5,6 +5,7 @@
 #   share/icons/hicolor/<N>x<N>/apps/pocketdrum.png   the icon (tools/make_icon.py)
 #   share/man/man6/pocketdrum.6.gz                the manual page
 #   share/doc/pocketdrum/copyright, changelog.gz  the licence and the changes, in Debian's forms
+#   share/mime/packages/pocketdrum.xml            the pattern files' MIME type, *.pdrum
 include(GNUInstallDirs)
 
 set(POCKETDRUM_ASSET_DIR ${CMAKE_INSTALL_DATADIR}/pocketdrum/assets)
@@ -67,6 +68,10 @@ file(WRITE ${packaged_docs}/copyright
      "License: Zlib\n${licence}\n")
 install(FILES ${packaged_docs}/copyright ${packaged_docs}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# dpkg's trigger runs update-mime-database for the package; after cmake --install, the user does
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/pocketdrum.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
 
 # The Debian package. dpkg-shlibdeps alone asks for libsdl1.2debian, which apt satisfies with the
 # old SDL 1.2.15 on a clean machine; the compatibility layer's shim provides the same libraries on

@@ -1,7 +1,9 @@
-// The command line: none, FILE, --export OUT.wav [--bars N] [FILE], --help or --version.
+// The command line: none, [--resume] [FILE], --export OUT.wav|OUT.mid [--bars N] [FILE], --help
+// or --version.
 #include "commandline.h"
 
 #include <cstring>
+#include <strings.h>
 #include <sysexits.h>
 
 namespace {
@@ -9,14 +11,29 @@ namespace {
 const int defaultBars = 4;
 const int maxBars = 999;
 
-const char usage[] = "Usage: pocketdrum [FILE]\n"
+const char usage[] = "Usage: pocketdrum [--resume] [FILE]\n"
                      "       pocketdrum --export OUT.wav [--bars N] [FILE]\n"
+                     "       pocketdrum --export OUT.mid [--bars N] [FILE]\n"
                      "       pocketdrum --help | --version\n"
                      "\n"
                      "FILE keeps the pattern, tempo and shuffle: read at start when it exists,\n"
-                     "written on quitting and on Ctrl+S.\n"
-                     "--export renders FILE's beat, or the start-up beat, for N bars (1..999,\n"
-                     "default 4) to a 44100 Hz 16-bit stereo WAV file, without a window.\n";
+                     "written on quitting and on Ctrl+S. --resume without FILE keeps them in\n"
+                     "$XDG_DATA_HOME/pocketdrum/last.pdrum (~/.local/share when that is\n"
+                     "unset or relative).\n"
+                     "--export writes FILE's beat, or the start-up beat, for N bars (1..999,\n"
+                     "default 4), without a window: OUT.wav as 44100 Hz 16-bit stereo sound,\n"
+                     "OUT.mid or OUT.midi as General MIDI drum notes on channel 10.\n";
+
+// --export's file kinds by extension, matched in any case.
+struct ExportExtension {
+  const char* extension;
+  ExportKind kind;
+};
+const ExportExtension exportExtensions[] = {
+    {".wav", ExportKind::wav},
+    {".mid", ExportKind::midi},
+    {".midi", ExportKind::midi},
+};
 
 bool isOption(const char* arg) {
   return arg[0] == '-';
@@ -41,8 +58,20 @@ bool parseBars(const char* text, int& bars) {
   return bars >= 1;
 }
 
+// The kind that path's extension names; false for any other.
+bool exportKindOf(const char* path, ExportKind& kind) {
+  const char* dot = std::strrchr(path, '.');
+  for (const ExportExtension& e : exportExtensions) {
+    if (dot != nullptr && strcasecmp(dot, e.extension) == 0) {
+      kind = e.kind;
+      return true;
+    }
+  }
+  return false;
+}
+
 Options defaults() {
-  return {Action::play, nullptr, nullptr, defaultBars};
+  return {Action::play, nullptr, nullptr, defaultBars, ExportKind::wav, false};
 }
 
 } // namespace
@@ -66,7 +95,8 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
     const char* arg = argv[i];
     const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
     if (std::strcmp(arg, "--export") == 0) {
-      if (read.action == Action::exportBeat || next == nullptr || isOption(next)) {
+      if (read.action == Action::exportBeat || next == nullptr || isOption(next) ||
+          !exportKindOf(next, read.exportKind)) {
         return EX_USAGE;
       }
       read.action = Action::exportBeat;
@@ -78,6 +108,11 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
       }
       barsText = next;
       i++;
+    } else if (std::strcmp(arg, "--resume") == 0) {
+      if (read.resume) {
+        return EX_USAGE;
+      }
+      read.resume = true;
     } else if (isOption(arg) || read.file != nullptr) {
       return EX_USAGE;
     } else {
@@ -86,6 +121,10 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
   }
   if (barsText != nullptr &&
       (read.action != Action::exportBeat || !parseBars(barsText, read.bars))) {
+    return EX_USAGE;
+  }
+  // the export writes a beat it is given; it keeps none
+  if (read.resume && read.action == Action::exportBeat) {
     return EX_USAGE;
   }
   options = read;

@@ -6,16 +6,24 @@
 // What the program is asked to do.
 enum class Action {
   play,        // the machine, with FILE's beat when FILE is given
-  exportBeat,  // render the beat to a WAV file, no window
+  exportBeat,  // write the beat to a WAV or a MIDI file, no window
   showHelp,    // the usage on standard output
   showVersion, // the version on standard output
+};
+
+// What --export writes, chosen by OUT's extension in any case.
+enum class ExportKind {
+  wav,  // .wav: the beat rendered as sound
+  midi, // .mid or .midi: the beat as notes, a Standard MIDI File
 };
 
 struct Options {
   Action action;
   const char* file;     // the pattern file, or null
-  const char* exportTo; // OUT.wav with --export, else null
+  const char* exportTo; // OUT.wav or OUT.mid with --export, else null
   int bars;             // 1..999 bars to export
+  ExportKind exportKind;
+  bool resume; // --resume: with no FILE, the beat is kept in the user's data folder
 };
 
 // Reads argv into options. Returns 0, or EX_USAGE (64) for a command line that makes no sense;

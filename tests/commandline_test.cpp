@@ -20,6 +20,8 @@ struct LineCase {
   const char* file;
   const char* exportTo;
   int bars;
+  ExportKind kind = ExportKind::wav;
+  bool resume = false;
 };
 
 const LineCase lineCases[] = {
@@ -68,6 +70,26 @@ const LineCase lineCases[] = {
     {{"--export", "out.wav", "--bars", ""}, 64, Action::play, nullptr, nullptr, 4},
     {{"--export", "out.wav", "--bars", "4", "--bars", "4"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--export=out.wav"}, 64, Action::play, nullptr, nullptr, 4},
+
+    // The extension chooses the export's file, in any case; any other is a usage error.
+    {{"--export", "out.mid"}, 0, Action::exportBeat, nullptr, "out.mid", 4, ExportKind::midi},
+    {{"--export", "a.MIDI", "b"}, 0, Action::exportBeat, "b", "a.MIDI", 4, ExportKind::midi},
+    {{"--export", "dir.mid/OUT.WaV"}, 0, Action::exportBeat, nullptr, "dir.mid/OUT.WaV", 4},
+    {{"--export", "out.ogg"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.mid.txt"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wave"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.mi"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wav", "--export", "out.mid"}, 64, Action::play, nullptr, nullptr, 4},
+
+    // --resume, with or without FILE; it keeps a beat, so an export takes none.
+    {{"--resume"}, 0, Action::play, nullptr, nullptr, 4, ExportKind::wav, true},
+    {{"--resume", "b.pdrum"}, 0, Action::play, "b.pdrum", nullptr, 4, ExportKind::wav, true},
+    {{"b.pdrum", "--resume"}, 0, Action::play, "b.pdrum", nullptr, 4, ExportKind::wav, true},
+    {{"--resume", "--resume"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--resume", "a.pdrum", "b.pdrum"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--resume", "--export", "out.mid"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wav", "b.pdrum", "--resume"}, 64, Action::play, nullptr, nullptr, 4},
 };
 
 std::string describe(const std::vector<const char*>& args) {
@@ -131,6 +153,8 @@ TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
     EXPECT_EQ(orNull(options.file), orNull(c.file));
     EXPECT_EQ(orNull(options.exportTo), orNull(c.exportTo));
     EXPECT_EQ(options.bars, c.bars);
+    EXPECT_EQ(options.exportKind, c.kind);
+    EXPECT_EQ(options.resume, c.resume);
 
     // What is printed, and whether the program goes on to start.
     int answer = answerCommandLine(status, options, out, err);
@@ -146,6 +170,8 @@ TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
       EXPECT_EQ(answer, 0);
       EXPECT_EQ(printed.rfind("Usage: pocketdrum", 0), 0u) << printed;
       EXPECT_NE(printed.find("--export OUT.wav [--bars N] [FILE]"), std::string::npos);
+      EXPECT_NE(printed.find("--export OUT.mid [--bars N] [FILE]"), std::string::npos);
+      EXPECT_NE(printed.find("pocketdrum [--resume] [FILE]"), std::string::npos);
       break;
     case Action::showVersion:
       EXPECT_EQ(answer, 0);

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The drum machine as a process: start-up with good and broken assets, the start-up failures and
-their exit statuses, and the hand-over to the handheld's menu program on exit.
+their exit statuses, the hand-over to the handheld's menu program on exit, and --resume keeping
+the beat in the user's data folder.
 
 usage: process_test.py PROGRAM ASSET_DIR [CXX]
        process_test.py --valgrind PROGRAM ASSET_DIR
@@ -541,6 +542,97 @@ def failure_cases(program, asset_dir, menu):
     return cases
 
 
+# ---- --resume: the beat kept in the user's data folder -----------------------------------
+
+START_BEAT = "pocketdrum pattern 1\ntempo 94\n"  # how the start-up beat's file begins
+REFUSED = "pocketdrum pattern 1\ntempo 300\nshuffle off\n"  # refused on its line 2
+
+
+def kept_beat():
+    """A beat as the program writes it: 120 BPM, shuffle on, a diagonal of hits."""
+    names = [os.path.splitext(os.path.basename(sample))[0] for sample in SAMPLES]
+    rows = ["".join("x" if c % 10 == t else "." for c in range(16)) + "  " + name
+            for t, name in enumerate(names)]
+    return "pocketdrum pattern 1\ntempo 120\nshuffle on\n" + "\n".join(rows) + "\n"
+
+
+# name; XDG_DATA_HOME (None unset, "@" a folder not made yet, anything else as it is); FILE or
+# None; the files already in DATA/pocketdrum; whether last.pdrum is refused at start
+RESUME_CASES = [
+    ("XDG_DATA_HOME unset: ~/.local/share, folders made 0700", None, None, {}, False),
+    ("XDG_DATA_HOME empty: ~/.local/share", "", None, {}, False),
+    ("XDG_DATA_HOME relative: ~/.local/share, nothing made under the working folder", "data",
+     None, {}, False),
+    ("XDG_DATA_HOME absolute: there, its missing parents made 0700", "@", None, {}, False),
+    ("a kept beat is played and saved back as it was", "@", None,
+     {"last.pdrum": kept_beat()}, False),
+    ("a refused last.pdrum is renamed over an older .refused, and the machine starts afresh", None,
+     None, {"last.pdrum": REFUSED, "last.pdrum.refused": "an older one\n"}, True),
+    ("with FILE, FILE keeps the beat and the data folder is left alone", None, "beat.pdrum", {},
+     False),
+]
+
+
+def text_of(path):
+    return open(path).read() if os.path.isfile(path) else None
+
+
+def resume_check(program, asset_dir, xdg, file, present, refused):
+    work = workdir_with_assets(asset_dir)
+    try:
+        home = os.path.join(work, "home")
+        os.mkdir(home)
+        env = sdl_env(HOME=home)
+        env.pop("XDG_DATA_HOME", None)
+        data = os.path.join(home, ".local", "share")
+        if xdg == "@":
+            data = env["XDG_DATA_HOME"] = os.path.join(work, "xdg", "data")
+        elif xdg is not None:
+            env["XDG_DATA_HOME"] = xdg
+        folder = os.path.join(data, "pocketdrum")
+        kept = os.path.join(folder, "last.pdrum")
+        for name, text in present.items():
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, name), "w") as f:
+                f.write(text)
+        made = []  # the folders the program has to make, the data folder's first missing one last
+        path = folder
+        while not os.path.exists(path):
+            made.append(path)
+            path = os.path.dirname(path)
+        run = run_program([program, "--resume"] + ([file] if file else []), work, env)
+
+        failures = []
+        if not run.alive or run.status != 0:
+            failures.append("did not run and exit 0 on SIGTERM (%s)" % describe(run))
+        said = run.stderr.splitlines()
+        if refused and (len(said) != 1 or not said[0].startswith("pocketdrum: %s:2: " % kept) or
+                        "last.pdrum.refused" not in said[0]):
+            failures.append("want one line naming %s:2 and last.pdrum.refused: %r" % (kept, said))
+        if not refused and said:
+            failures.append("wrote to stderr: %r" % run.stderr[-1500:])
+        if refused and text_of(kept + ".refused") != REFUSED:
+            failures.append("last.pdrum.refused holds %r" % text_of(kept + ".refused"))
+        # a kept beat comes back as it was; otherwise the start-up beat is saved
+        saved = text_of(os.path.join(work, file) if file else kept) or ""
+        want = present["last.pdrum"] if present and not refused else START_BEAT
+        if not saved.startswith(want) or file and os.path.exists(folder):
+            failures.append("saved %r; data folder made: %s" % (saved[:60], os.path.exists(folder)))
+        modes = [oct(os.stat(p).st_mode & 0o777) if os.path.isdir(p) else None for p in made]
+        if not file and modes != ["0o700"] * len(made):
+            failures.append("folders %s made with modes %s, want 0o700 each" % (made, modes))
+        if xdg not in (None, "", "@") and os.path.exists(os.path.join(work, xdg)):
+            failures.append("made %s under the working folder" % xdg)
+        return failures
+    finally:
+        shutil.rmtree(work)
+
+
+def resume_cases(program, asset_dir):
+    return [Case("resume", name, lambda row=row: resume_check(program, asset_dir, *row))
+            for name, *row in RESUME_CASES]
+
+
 class XDisplay:
     """One Xvfb server shared by the cases that need a real window."""
 
@@ -710,7 +802,8 @@ def main(argv):
     started = time.time()
     menu = MenuNamespace(cxx)
     try:
-        cases = asset_cases(program, asset_dir) + failure_cases(program, asset_dir, menu)
+        cases = (asset_cases(program, asset_dir) + failure_cases(program, asset_dir, menu) +
+                 resume_cases(program, asset_dir))
         runnable = [case for case in cases if case.skip is None]
         # the program never sleeps, so each run keeps a core busy; a few at a time is enough
         with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:

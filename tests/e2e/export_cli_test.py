@@ -1,6 +1,8 @@
 """`pocketdrum --export` as a user runs it: with no display and no sound server to be had, the
-start-up beat or a pattern file's beat lands in a WAV file with every hit on its step's frame; a
-FILE that cannot be read and an OUT.wav that cannot be written leave nothing behind.
+start-up beat or a pattern file's beat lands in a WAV file with every hit on its step's frame, or
+in a Standard MIDI File with every note on its step's tick, read back by an independent reader
+(python3-mido); a FILE that cannot be read, an OUT of another kind and an OUT that cannot be
+written leave nothing behind.
 
 usage: export_cli_test.py PROGRAM REPO [--sanitized]
 
@@ -17,6 +19,8 @@ import tempfile
 import wave
 from fractions import Fraction
 
+import mido
+
 from session import RATE, Checks, sanitizer_env
 
 # A closed hat (113 ms) on four columns, two of them odd so that shuffle moves them, and at least
@@ -25,9 +29,16 @@ HAT_ROW = 1
 HAT_COLUMNS = (1, 3, 6, 11)
 
 
-def pattern_file(path, tempo, shuffle):
-    rows = ["".join("x" if t == HAT_ROW and c in HAT_COLUMNS else "." for c in range(16))
-            for t in range(10)]
+# Every track hits on its own columns, odd and even, some on the same step as others.
+ALL_TRACKS = [[c for c in range(16) if (c + 2 * t) % 5 in (0, 3)] for t in range(10)]
+# The General MIDI drum note of each track, as the issue's table gives it.
+GM_NOTES = [46, 42, 36, 38, 40, 37, 51, 41, 63, 39]
+
+
+def pattern_file(path, tempo, shuffle, columns=None):
+    if columns is None:
+        columns = [HAT_COLUMNS if t == HAT_ROW else () for t in range(10)]
+    rows = ["".join("x" if c in columns[t] else "." for c in range(16)) for t in range(10)]
     with open(path, "w") as f:
         f.write("pocketdrum pattern 1\ntempo %s\nshuffle %s\n%s\n" %
                 (tempo, "on" if shuffle else "off", "\n".join(rows)))
@@ -65,6 +76,48 @@ def hits_on_frames(samples, due, length=2000):
                    all(not any(samples[2 * (d - 16):2 * d]) for d in due) and
                    all(samples[2 * (d + leads[0]):2 * (d + leads[0] + length)] == template
                        for d in due))
+
+
+def midi_problems(path, quarter_us, shuffle, bars, columns):
+    """How the file, read back by mido, differs from the beat at 96 ticks a quarter: step i at
+    tick 24 i, 6 ticks later on odd steps with shuffle, each note let go 12 ticks after it starts,
+    the meta events at tick 0 and the end of the track at the end of the bars."""
+    f = mido.MidiFile(path)
+    events, tick = [], 0
+    for message in f.tracks[0]:
+        tick += message.time
+        events.append((tick, message))
+    problems = []
+    if (f.type, f.ticks_per_beat, len(f.tracks)) != (0, 96, 1):
+        problems.append("format %d, %d ticks a quarter, %d tracks" % (f.type, f.ticks_per_beat,
+                                                                      len(f.tracks)))
+    # the values of each meta event, by their names' order (time signature: clocks a click,
+    # denominator, 32nds a quarter, numerator)
+    meta = [(t, m.type, tuple(v for k, v in sorted(m.dict().items()) if k not in ("type", "time")))
+            for t, m in events if m.is_meta]
+    want = [(0, "track_name", ("pocketdrum",)),
+            (0, "set_tempo", (quarter_us,)),
+            (0, "time_signature", (24, 4, 8, 4)), (384 * bars, "end_of_track", ())]
+    if meta != want:
+        problems.append("meta events %s, want %s" % (meta, want))
+    notes = [(t, m) for t, m in events if not m.is_meta]
+    got = sorted((t, m.type, m.channel, m.note, m.velocity) for t, m in notes)
+    want = []
+    for i in range(16 * bars):
+        tick = 24 * i + (6 if shuffle and i % 2 == 1 else 0)
+        for t in range(10):
+            if i % 16 in columns[t]:
+                want += [(tick, "note_on", 9, GM_NOTES[t], 100),
+                         (tick + 12, "note_off", 9, GM_NOTES[t], 64)]
+    if got != sorted(want):
+        wrong = sorted(set(got) ^ set(want))
+        problems.append("%d notes, want %d; first differences %s" % (len(got), len(want),
+                                                                      wrong[:6]))
+    # at one tick, a note-off never follows a note-on
+    if any(t1 == t2 and m1.type == "note_on" and m2.type == "note_off"
+           for (t1, m1), (t2, m2) in zip(notes, notes[1:])):
+        problems.append("a note-off follows a note-on at the same tick")
+    return problems
 
 
 def export(program, repo, env, *args):
@@ -116,6 +169,27 @@ def body(c, program, repo, env, folder):
         c.check(placed, "every hit on its step's frame, " + what,
                 "%d hits, first sound after the due frame: %s" % (len(due), sorted(set(leads))))
 
+    # A pattern file's beat as a MIDI file, read back note by note against the schedule.
+    # tempo, shuffle, bars, OUT, microseconds a quarter note: round(60,000,000 / tempo)
+    for tempo, shuffle, bars, name, quarter_us in (("120", False, 2, "beat.mid", 500000),
+                                                   ("120", True, 2, "beat.mid", 500000),
+                                                   ("96.9", True, 1, "Beat.MIDI", 619195)):
+        beat = os.path.join(folder, "all.pdrum")
+        pattern_file(beat, tempo, shuffle, ALL_TRACKS)
+        out = os.path.join(folder, name)
+        status, said, complaint = export(program, repo, env, out, "--bars", str(bars), beat)
+        what = "%s BPM, shuffle %s, %d bars, %s" % (tempo, "on" if shuffle else "off", bars, name)
+        seconds = "%.1f" % (bars * 240 / float(tempo))  # the bars alone: notes have no tail
+        c.check((status, said, complaint) ==
+                (0, "Wrote %s: %d bars at %s BPM (%s s)\n" % (out, bars, tempo, seconds), ""),
+                "a pattern file's beat exports as MIDI, " + what,
+                "status %d, %r, %r" % (status, said, complaint))
+        if status == 0:
+            problems = midi_problems(out, quarter_us, shuffle, bars, ALL_TRACKS)
+            c.check(not problems, "every note on its step's tick with its drum's number, the "
+                    "tempo at %d us a quarter, %s" % (quarter_us, what),
+                    "; ".join(problems))
+
     # A FILE that is missing or not a pattern file: refused as at start-up, and no OUT.wav.
     with open(os.path.join(folder, "notes.txt"), "w") as f:
         f.write("shopping list\n")
@@ -129,17 +203,27 @@ def body(c, program, repo, env, folder):
                 "an export of %s is refused with status 65 and writes nothing" % name,
                 "status %d, %r, %r" % (status, said, told))
 
-    # An OUT.wav that cannot be written: one line naming it and why, status 73, nothing left.
-    os.mkdir(os.path.join(folder, "taken"))
+    # An OUT that cannot be written: one line naming it and why, status 73, nothing left; an
+    # OUT of another kind: the usage, naming both kinds, status 64, nothing written.
+    for taken in ("taken.wav", "taken.mid"):
+        os.mkdir(os.path.join(folder, taken))
     for name, reason in (("missing/beat.wav", "No such file or directory"),
-                         ("taken", "Is a directory")):
+                         ("taken.wav", "Is a directory"),
+                         ("missing/beat.mid", "No such file or directory"),
+                         ("taken.mid", "Is a directory"),
+                         ("beat.ogg", None)):
         out = os.path.join(folder, name)
         before = sorted(os.listdir(folder))
         status, said, complaint = export(program, repo, env, out)
-        c.check((status, said, complaint) == (73, "", "pocketdrum: %s: %s\n" % (out, reason)) and
-                sorted(os.listdir(folder)) == before and os.path.isdir(os.path.join(
-                    folder, "taken")),
-                "an export to %s fails with status 73 and leaves nothing" % name,
+        if reason is None:
+            told = (status == 64 and said == "" and complaint.startswith("Usage: pocketdrum") and
+                    "--export OUT.wav" in complaint and "--export OUT.mid" in complaint)
+        else:
+            told = (status, said, complaint) == (73, "", "pocketdrum: %s: %s\n" % (out, reason))
+        c.check(told and sorted(os.listdir(folder)) == before and
+                all(os.path.isdir(os.path.join(folder, t)) for t in ("taken.wav", "taken.mid")),
+                "an export to %s fails with status %d and leaves nothing" %
+                (name, 64 if reason is None else 73),
                 "status %d, %r, %r" % (status, said, complaint))
 
 

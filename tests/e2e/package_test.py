@@ -2,8 +2,10 @@
 apt-get (which has to resolve them from the machine's own sources), the installed program started
 from / in a window under Xvfb, the panel checked on a screenshot, a bar played and heard, Escape and
 status 0, started once more from a scratch folder with a pattern file named there, which it must
-save there, and the package purged again so that the machine is left as it was. Before all that,
-Debian's checker, lintian, must find nothing to say about the package, pedantic tags included.
+save there, a *.pdrum file found to be a pattern that the desktop entry opens (xdg-mime, as a
+machine without a desktop environment answers), and the package purged again so that the machine
+is left as it was. Before all that, Debian's checker, lintian, must find nothing to say about the
+package, pedantic tags included.
 
 Not root, or a pocketdrum package installed already: the package is unpacked into a scratch root
 instead and the program started from there, which also shows a moved prefix finding its assets.
@@ -36,7 +38,8 @@ PATTERN_HEADER = b"pocketdrum pattern 1\n"
 # Where the issue puts each installed file, under the prefix.
 INSTALLED = ["bin/pocketdrum", "share/pocketdrum/assets/gui.png",
              "share/applications/pocketdrum.desktop", "share/icons/hicolor/48x48/apps/pocketdrum.png",
-             "share/man/man6/pocketdrum.6.gz"]
+             "share/man/man6/pocketdrum.6.gz", "share/mime/packages/pocketdrum.xml"]
+PATTERN_TYPE = "application/x-pocketdrum-pattern"
 
 
 def run(cmd, **kw):
@@ -79,7 +82,7 @@ def check_package(c, deb):
     listed = {line.split(None, 5)[5] for line in run(["dpkg-deb", "-c", deb]).stdout.splitlines()}
     missing = [p for p in INSTALLED if "./usr/" + p not in listed]
     c.check(not missing, "the package installs under /usr: program, assets, desktop entry, icon, "
-            "manual page", "missing: %s" % missing)
+            "manual page, MIME type", "missing: %s" % missing)
 
 
 def lint(c, lintian, deb):
@@ -194,6 +197,39 @@ def play_installed(c, program, args):
         c.check(False, "the session ran", str(e))
 
 
+def check_association(c, share, refresh):
+    """xdg-mime in a clean environment with no desktop environment (so it asks the mimetype tool
+    and the desktop entries' cache): x.pdrum is a pattern file, and pocketdrum.desktop opens it.
+    share is the installed share folder; refresh runs the database updates that dpkg's triggers
+    run for an installed package, for a package only unpacked."""
+    if refresh:
+        for tool, folder in (("update-mime-database", "mime"),
+                             ("update-desktop-database", "applications")):
+            r = run([tool, os.path.join(share, folder)])
+            c.check(r.returncode == 0, "%s runs on the unpacked package" % tool,
+                    (r.stdout + r.stderr).strip()[-800:])
+    else:
+        c.check(os.path.exists(os.path.join(share, "mime", PATTERN_TYPE + ".xml")),
+                "dpkg's trigger has run update-mime-database for the new type")
+    scratch = tempfile.mkdtemp(prefix="pocketdrum-mime-")
+    try:
+        beat = os.path.join(scratch, "x.pdrum")
+        with open(beat, "wb") as f:
+            f.write(PATTERN_HEADER)
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": scratch,
+               "XDG_DATA_HOME": os.path.join(scratch, "data"),
+               "XDG_CONFIG_HOME": os.path.join(scratch, "config"),
+               "XDG_DATA_DIRS": share + ("" if share == "/usr/share" else ":/usr/share")}
+        for question, answer in ((["filetype", beat], PATTERN_TYPE),
+                                 (["default", PATTERN_TYPE], "pocketdrum.desktop")):
+            r = run(["xdg-mime", "query"] + question, env=env)
+            c.check(r.returncode == 0 and r.stdout.strip() == answer,
+                    "xdg-mime query %s gives %s" % (question[0], answer),
+                    "status %d, %r, %r" % (r.returncode, r.stdout, r.stderr[-800:]))
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
 def main(argv):
     p = argparse.ArgumentParser()
     p.add_argument("build")
@@ -216,6 +252,7 @@ def main(argv):
             if install(c, deb):
                 try:
                     play_installed(c, "/usr/bin/pocketdrum", args)
+                    check_association(c, "/usr/share", refresh=False)
                 finally:
                     purge(c)
         else:
@@ -224,6 +261,7 @@ def main(argv):
             r = run(["dpkg-deb", "-x", deb, root])
             if c.check(r.returncode == 0, "dpkg-deb unpacks the package", r.stderr.strip()):
                 play_installed(c, os.path.join(root, "usr", "bin", "pocketdrum"), args)
+                check_association(c, os.path.join(root, "usr", "share"), refresh=True)
     finally:
         if args.keep:
             print("package folder: " + out, flush=True)

@@ -1,0 +1,162 @@
+// The beat as a Standard MIDI File: one track of meta events and drum notes, written whole or not
+// at all.
+#include "midi.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sysexits.h>
+#include <vector>
+
+#include "../files/replace.h"
+#include "../machine.h"
+#include "../patternfile/patternfile.h"
+
+namespace {
+
+constexpr int ticksPerStep = midiTicksPerQuarter / 4; // a sixteenth
+constexpr int shuffleTicks = ticksPerStep / 4;        // the odd step's delay, 6 ticks
+constexpr int ticksPerBar = 4 * midiTicksPerQuarter;  // 4/4
+constexpr int noteTicks = 12;                         // a thirty-second, well inside a step
+
+constexpr unsigned char noteOn = 0x99;  // on channel 10, the General MIDI drum channel
+constexpr unsigned char noteOff = 0x89; // likewise
+constexpr unsigned char onVelocity = 100;
+constexpr unsigned char offVelocity = 64; // the default release
+
+// The General MIDI drum note of each track, whatever the kit: open hat, closed hat, bass drum,
+// snare, three more snares, ride, floor tom, conga.
+constexpr unsigned char drumNotes[trackCount] = {46, 42, 36, 38, 40, 37, 51, 41, 63, 39};
+
+const char trackName[] = "pocketdrum";
+
+// One note event of the track.
+struct NoteEvent {
+  long tick;
+  bool on;
+  int track; // 0..9
+};
+
+// At one tick a note-off comes before a note-on, so that a hit that ends where the same note
+// starts again never swallows the new one; then in track order.
+bool comesFirst(const NoteEvent& a, const NoteEvent& b) {
+  if (a.tick != b.tick) {
+    return a.tick < b.tick;
+  }
+  if (a.on != b.on) {
+    return !a.on;
+  }
+  return a.track < b.track;
+}
+
+std::vector<NoteEvent> noteEvents(const char* cells, int shuffle, int bars) {
+  std::vector<NoteEvent> events;
+  long steps = long(bars) * stepCount;
+  for (long i = 0; i < steps; i++) {
+    for (int t = 0; t < trackCount; t++) {
+      if (cells[t * stepCount + i % stepCount] == '1') {
+        long tick = midiStepTick(i, shuffle);
+        events.push_back({tick, true, t});
+        events.push_back({tick + noteTicks, false, t});
+      }
+    }
+  }
+  std::stable_sort(events.begin(), events.end(), comesFirst);
+  return events;
+}
+
+// A variable-length quantity: seven bits a byte, most significant first, the high bit set on
+// every byte but the last.
+void putVarLength(std::string& out, unsigned long value) {
+  unsigned char bytes[5];
+  int n = 0;
+  do {
+    bytes[n++] = (unsigned char)(value & 0x7F);
+    value >>= 7;
+  } while (value != 0);
+  while (n > 1) {
+    out += char(bytes[--n] | 0x80);
+  }
+  out += char(bytes[0]);
+}
+
+void putBigEndian(std::string& out, unsigned long value, int bytes) {
+  for (int b = bytes - 1; b >= 0; b--) {
+    out += char((value >> (8 * b)) & 0xFF);
+  }
+}
+
+void putMeta(std::string& out, unsigned char type, const std::string& data) {
+  out += char(0xFF);
+  out += char(type);
+  putVarLength(out, data.size());
+  out += data;
+}
+
+// Microseconds a quarter note, rounded.
+unsigned long tempoMicroseconds(float bpm) {
+  return (unsigned long)std::lround(60000000.0 / double(bpm));
+}
+
+std::string trackBody(const char* cells, float bpm, int shuffle, int bars) {
+  std::string out;
+  // at tick 0: the name, the tempo and 4/4 (a quarter-note click, eight 32nds a quarter)
+  putVarLength(out, 0);
+  putMeta(out, 0x03, trackName);
+  std::string tempo;
+  putBigEndian(tempo, tempoMicroseconds(bpm), 3);
+  putVarLength(out, 0);
+  putMeta(out, 0x51, tempo);
+  putVarLength(out, 0);
+  putMeta(out, 0x58, std::string("\x04\x02\x18\x08", 4));
+  long at = 0;
+  for (const NoteEvent& e : noteEvents(cells, shuffle, bars)) {
+    putVarLength(out, (unsigned long)(e.tick - at));
+    at = e.tick;
+    out += char(e.on ? noteOn : noteOff);
+    out += char(drumNotes[e.track]);
+    out += char(e.on ? onVelocity : offVelocity);
+  }
+  // the track ends with the bars, after the last note-off
+  putVarLength(out, (unsigned long)(long(bars) * ticksPerBar - at));
+  putMeta(out, 0x2F, std::string());
+  return out;
+}
+
+} // namespace
+
+long midiStepTick(long i, int shuffle) {
+  return i * ticksPerStep + (shuffle && i % 2 == 1 ? shuffleTicks : 0);
+}
+
+std::string midiFile(const char* cells, float bpm, int shuffle, int bars) {
+  std::string out = "MThd";
+  putBigEndian(out, 6, 4);
+  putBigEndian(out, 0, 2); // format 0: one track
+  putBigEndian(out, 1, 2);
+  putBigEndian(out, midiTicksPerQuarter, 2);
+  std::string track = trackBody(cells, bpm, shuffle, bars);
+  out += "MTrk";
+  putBigEndian(out, track.size(), 4);
+  out += track;
+  return out;
+}
+
+int exportMidi(const char* outPath, int bars, const char* cells, float bpm, int shuffle) {
+  std::string bytes = midiFile(cells, bpm, shuffle, bars);
+  Replacement file;
+  const char* failed = beginReplacement(outPath, file);
+  if (failed == nullptr) {
+    failed = writeReplacement(file, bytes.data(), bytes.size()) ? finishReplacement(file)
+                                                                : abandonReplacement(file);
+  }
+  if (failed != nullptr) {
+    std::fprintf(stderr, "pocketdrum: %s: %s\n", outPath, failed);
+    return EX_CANTCREAT;
+  }
+  // a MIDI file has no ringing tail: its length is that of the bars, 15 s / bpm a step
+  double seconds = double(bars) * stepCount * 15.0 / double(bpm);
+  std::printf("Wrote %s: %d bars at %s BPM (%.1f s)\n", outPath, bars, tempoText(bpm).c_str(),
+              seconds);
+  return 0;
+}
