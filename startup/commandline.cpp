@@ -1,4 +1,5 @@
-// The command line: none, FILE, --export OUT.wav [--bars N] [FILE], --help or --version.
+// The command line: none, [--sample-exact] FILE, --export OUT.wav [--bars N] [FILE], --help or
+// --version.
 #include "commandline.h"
 
 #include <cstring>
@@ -9,14 +10,16 @@ namespace {
 const int defaultBars = 4;
 const int maxBars = 999;
 
-const char usage[] = "Usage: pocketdrum [FILE]\n"
+const char usage[] = "Usage: pocketdrum [--sample-exact] [FILE]\n"
                      "       pocketdrum --export OUT.wav [--bars N] [FILE]\n"
                      "       pocketdrum --help | --version\n"
                      "\n"
                      "FILE keeps the pattern, tempo and shuffle: read at start when it exists,\n"
                      "written on quitting and on Ctrl+S.\n"
                      "--export renders FILE's beat, or the start-up beat, for N bars (1..999,\n"
-                     "default 4) to a 44100 Hz 16-bit stereo WAV file, without a window.\n";
+                     "default 4) to a 44100 Hz 16-bit stereo WAV file, without a window.\n"
+                     "--sample-exact plays every hit on its exact audio frame, after a constant\n"
+                     "latency of a buffer or two, and leaves the processor idle between frames.\n";
 
 bool isOption(const char* arg) {
   return arg[0] == '-';
@@ -42,7 +45,7 @@ bool parseBars(const char* text, int& bars) {
 }
 
 Options defaults() {
-  return {Action::play, nullptr, nullptr, defaultBars};
+  return {Action::play, nullptr, nullptr, defaultBars, false};
 }
 
 } // namespace
@@ -72,6 +75,11 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
       read.action = Action::exportBeat;
       read.exportTo = next;
       i++;
+    } else if (std::strcmp(arg, "--sample-exact") == 0) {
+      if (read.sampleExact) {
+        return EX_USAGE;
+      }
+      read.sampleExact = true;
     } else if (std::strcmp(arg, "--bars") == 0) {
       if (barsText != nullptr || next == nullptr) {
         return EX_USAGE;
@@ -86,6 +94,10 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
   }
   if (barsText != nullptr &&
       (read.action != Action::exportBeat || !parseBars(barsText, read.bars))) {
+    return EX_USAGE;
+  }
+  // the export is always exact
+  if (read.sampleExact && read.action == Action::exportBeat) {
     return EX_USAGE;
   }
   options = read;
