@@ -1,5 +1,5 @@
 // The output the program starts with: each hit on the mixer's channel for its track.
-#include "output.h"
+#include "beat_output.h"
 
 namespace {
 

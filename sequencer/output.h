@@ -1,7 +1,7 @@
-// The output the sequencer hands its decisions to (engine/output.h).
+// The output the sequencer hands its decisions to (engine/beat_output.h).
 #pragma once
 
-#include "../engine/output.h"
+#include "../engine/beat_output.h"
 
 // The output in use from now on; out must outlive its use.
 void useBeatOutput(const BeatOutput& out);
