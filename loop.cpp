@@ -80,16 +80,24 @@ void pacedFrame(MachineState& s, const Inputs& in, Look& shown, Uint32& drawnAt,
   redraw = false;
 }
 
-// Sleeps until the next frame is due; a loop that fell behind starts counting again from now.
-void waitForFrame(const Inputs& in, Uint32& due) {
+// Sleeps until the next frame is due, or a held button's repeat or the glow's next tick if that
+// comes sooner, so they keep their times; a loop that fell behind counts again from now.
+void waitForFrame(const MachineState& s, const Inputs& in, Uint32& due) {
   due += framePeriod;
   Uint32 now = in.ticks();
-  Uint32 ahead = due - now;
-  if (ahead > framePeriod) {
+  if (Uint32(due - now) > framePeriod) {
     due = now;
-    return;
   }
-  SDL_Delay(ahead);
+  Uint32 wake = due;
+  auto sooner = [&wake, now](bool on, Uint32 at) {
+    if (on && Uint32(at - now) < Uint32(wake - now)) {
+      wake = at;
+    }
+  };
+  sooner(s.bpmHeld == 1, s.bpmRepeatAt);
+  sooner(s.cursorHeld == 1, s.cursorRepeatAt);
+  sooner(s.editMode == 1, Uint32(s.glowNextAt));
+  SDL_Delay(wake - now);
 }
 
 } // namespace
@@ -181,7 +189,7 @@ int runMainLoop(MachineState& s, const Inputs& in, SaveBeat save, bool paced) {
       renderFrame(s, in);
     } else {
       pacedFrame(s, in, shown, drawnAt, redraw);
-      waitForFrame(in, due);
+      waitForFrame(s, in, due);
     }
   }
   return 0;

@@ -94,6 +94,7 @@ def one_case(s, c, reader, background, tempo, shuffle, rows, bars):
     c.check(len({d for d in labels if d}) >= 2 and all(d and d.startswith("16") for d in labels),
             "the step label moves with the engine, " + what, "read %s" % labels)
     got = wait_for_frames(s, capture, length, 30 + SECONDS)
+    said = s.stderr()  # before the exit, where a sanitizer may report on the libraries
     s.stop_program()
 
     first = first_sound(got)
@@ -109,7 +110,7 @@ def one_case(s, c, reader, background, tempo, shuffle, rows, bars):
             "past an offset of %d frames the take equals the export, %s" % (offset, what),
             "%d frames compared%s" % (span, "" if differ is None else
                                      ", the first differs at frame %d" % (differ // 2)))
-    others = [line for line in s.stderr().splitlines() if not line.startswith("CRITICAL:")]
+    others = [line for line in said.splitlines() if not line.startswith("CRITICAL:")]
     c.check(not others, "nothing on standard error but the disk driver's notice, " + what,
             "%s" % others[:4])
 
