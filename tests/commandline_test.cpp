@@ -68,7 +68,20 @@ const LineCase lineCases[] = {
     {{"--export", "out.wav", "--bars", ""}, 64, Action::play, nullptr, nullptr, 4},
     {{"--export", "out.wav", "--bars", "4", "--bars", "4"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--export=out.wav"}, 64, Action::play, nullptr, nullptr, 4},
+
+    // --sample-exact: with FILE or without; never with --export, which is always exact
+    {{"--sample-exact"}, 0, Action::play, nullptr, nullptr, 4},
+    {{"beat.txt", "--sample-exact"}, 0, Action::play, "beat.txt", nullptr, 4},
+    {{"--sample-exact", "--export", "out.wav"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wav", "b.txt", "--sample-exact"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--sample-exact", "--sample-exact"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--sample-exact", "--help"}, 0, Action::showHelp, nullptr, nullptr, 4},
 };
+
+bool asksSampleExact(const std::vector<const char*>& args) {
+  return std::any_of(args.begin(), args.end(),
+                     [](const char* a) { return std::strcmp(a, "--sample-exact") == 0; });
+}
 
 std::string describe(const std::vector<const char*>& args) {
   std::string text = "pocketdrum";
@@ -131,6 +144,8 @@ TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
     EXPECT_EQ(orNull(options.file), orNull(c.file));
     EXPECT_EQ(orNull(options.exportTo), orNull(c.exportTo));
     EXPECT_EQ(options.bars, c.bars);
+    EXPECT_EQ(options.sampleExact,
+              c.status == 0 && c.action == Action::play && asksSampleExact(c.args));
 
     // What is printed, and whether the program goes on to start.
     int answer = answerCommandLine(status, options, out, err);
