@@ -206,7 +206,7 @@ def table(rows, seconds, latency, save_every, settings, idle, limit):
     print("Idle (stopped, no key pressed): %.1f %% of a core" % idle)
     print()
     print("| BPM | shuffle | hits found / expected | missing / doubled | error median | p95 "
-          "| max | within %g ms | spacing error | drift | cpu | dropouts / breaks "
+          "| max | within %.3g ms | spacing error | drift | cpu | dropouts / breaks "
           "| step clock alone |" % limit)
     print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     for r in rows:
@@ -226,7 +226,7 @@ def table(rows, seconds, latency, save_every, settings, idle, limit):
     print("drift: ± one standard error of the fit. The last column is the spacing error and "
           "drift that the program's single-precision step times give by themselves at its "
           "uptime during the run.")
-    print("Hits further than %g ms from the grid (step number: ms):" % limit)
+    print("Hits further than %.3g ms from the grid (step number: ms):" % limit)
     for r in rows:
         if r.get("outliers"):
             print("  %g BPM shuffle %s: %s" % (r["bpm"], "on" if r["shuffle"] else "off",
