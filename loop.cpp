@@ -37,7 +37,6 @@ struct Look {
 
 Look lookOf(const MachineState& s) {
   Look look;
-  std::memset(&look, 0, sizeof look);
   std::memcpy(look.pattern, s.pattern, sizeof look.pattern);
   look.bpm = s.bpm;
   look.shuffle = s.shuffle;
@@ -48,6 +47,13 @@ Look lookOf(const MachineState& s) {
   look.cursorTrack = s.cursorTrack;
   look.glow = s.editMode == 1 ? s.glow : 0;
   return look;
+}
+
+bool sameLook(const Look& a, const Look& b) {
+  return std::memcmp(a.pattern, b.pattern, sizeof a.pattern) == 0 && a.bpm == b.bpm &&
+         a.shuffle == b.shuffle && a.playing == b.playing && a.step == b.step &&
+         a.editMode == b.editMode && a.cursorStep == b.cursorStep &&
+         a.cursorTrack == b.cursorTrack && a.glow == b.glow;
 }
 
 // One paced frame: the clock, the repeats and the glow move on as in renderFrame, and the
@@ -62,7 +68,7 @@ void pacedFrame(MachineState& s, const Inputs& in, Look& shown, Uint32& drawnAt,
   }
   Look look = lookOf(s);
   Uint32 now = in.ticks();
-  if (!redraw && std::memcmp(&look, &shown, sizeof look) == 0 && now - drawnAt < redrawPeriod) {
+  if (!redraw && sameLook(look, shown) && now - drawnAt < redrawPeriod) {
     return;
   }
   drawBackground(s);
