@@ -13,6 +13,7 @@
 #include "loop.h"
 #include "patternfile/patternfile.h"
 #include "patternfile/resume.h"
+#include "sequencer/sample_exact.h"
 #include "startup/assets.h"
 #include "startup/commandline.h"
 #include "startup/lost_display.h"
@@ -112,7 +113,11 @@ int main(int argc, char** argv) {
   if (read == ReadStatus::loaded) {
     applyBeat(state, beat);
   }
-  status = runMainLoop(state, liveInputs, beatFile != nullptr ? saveBeat : nullptr);
+  if (options.sampleExact) {
+    startSampleExact(state, SDL_GetTicks());
+  }
+  status =
+      runMainLoop(state, liveInputs, beatFile != nullptr ? saveBeat : nullptr, options.sampleExact);
   if (beatFile != nullptr) {
     saveBeat(state);
   }

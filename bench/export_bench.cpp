@@ -9,6 +9,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "engine/engine.h"
 #include "export/export.h"
 #include "sequencer/pattern.h"
 #include "startup/startup.h"

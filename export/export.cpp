@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sysexits.h>
 
+#include "../engine/engine.h"
 #include "../files/replace.h"
 #include "../patternfile/patternfile.h"
 #include "../startup/startup.h"
@@ -23,75 +23,6 @@ constexpr int wavHeaderBytes = 44;
 // Rendered and written this many frames at a time, so that 999 bars at 20 BPM (2 GB of WAV)
 // need no more memory than four bars.
 constexpr long long blockFrames = 1 << 16;
-
-// One hit of one track: its frames of the chunk from the start, ended early by the track's next
-// hit as one mixer channel per track ends it live.
-struct Voice {
-  long long start;  // frame of the export
-  long long length; // frames
-  const Mix_Chunk* chunk;
-};
-
-struct Mixdown {
-  std::vector<Voice> voices; // in order of start
-  long long longest;         // frames of the longest voice
-  long long length;          // frames of the export: the bars, or the last voice if it rings on
-};
-
-long long chunkFrames(const Mix_Chunk* chunk) {
-  return chunk != nullptr ? chunk->alen / bytesPerFrame : 0;
-}
-
-Mixdown planMixdown(const char* cells, float bpm, int shuffle, int bars, const SampleBank& bank) {
-  long long steps = (long long)bars * stepCount;
-  Mixdown mix{{}, 0, stepFrame(steps, bpm, shuffle)};
-  long long sounding[trackCount]; // index in voices of each track's last hit, or -1
-  std::fill(std::begin(sounding), std::end(sounding), -1);
-  for (long long i = 0; i < steps; i++) {
-    long long start = stepFrame(i, bpm, shuffle);
-    for (int t = 0; t < trackCount; t++) {
-      const Mix_Chunk* chunk = bank.chunk[t];
-      if (cells[t * stepCount + i % stepCount] != '1' || chunkFrames(chunk) == 0) {
-        continue;
-      }
-      if (sounding[t] >= 0) {
-        Voice& cut = mix.voices[sounding[t]];
-        cut.length = std::min(cut.length, start - cut.start);
-      }
-      sounding[t] = (long long)mix.voices.size();
-      mix.voices.push_back({start, chunkFrames(chunk), chunk});
-    }
-  }
-  for (const Voice& v : mix.voices) {
-    mix.longest = std::max(mix.longest, v.length);
-    mix.length = std::max(mix.length, v.start + v.length);
-  }
-  return mix;
-}
-
-// Frames first .. first + count - 1 of the beat into out. The voices are summed at the mixer's
-// volume arithmetic and clamped once; sum is scratch space kept between blocks.
-void renderBlock(const Mixdown& mix, long long first, long long count, std::vector<int>& sum,
-                 Sint16* out) {
-  sum.assign(size_t(count * channels), 0);
-  // only a voice that started less than the longest voice ago can still sound
-  auto v =
-      std::upper_bound(mix.voices.begin(), mix.voices.end(), first - mix.longest,
-                       [](long long frame, const Voice& voice) { return frame < voice.start; });
-  for (; v != mix.voices.end() && v->start < first + count; ++v) {
-    long long from = std::max(v->start, first);
-    long long to = std::min(v->start + v->length, first + count);
-    const Uint8* bytes = v->chunk->abuf + (from - v->start) * bytesPerFrame;
-    int* into = sum.data() + (from - first) * channels;
-    for (long long k = 0; k < (to - from) * channels; k++) {
-      int s = Sint16(Uint16(bytes[2 * k] | bytes[2 * k + 1] << 8));
-      into[k] += s * mixVolume / MIX_MAX_VOLUME; // truncated toward zero, as the mixer does
-    }
-  }
-  for (size_t k = 0; k < sum.size(); k++) {
-    out[k] = Sint16(std::clamp(sum[k], -32768, 32767));
-  }
-}
 
 void putLe(Uint8*& at, Uint32 value, int bytes) {
   for (int b = 0; b < bytes; b++) {
@@ -167,24 +98,6 @@ bool mixerMatchesFile(std::string& reason) {
 
 } // namespace
 
-long long stepFrame(long long i, float bpm, int shuffle) {
-  double d = shuffle && i % 2 == 1 ? 0.25 : 0.0;
-  // the numerator first, then the tempo as stored, widened
-  return (long long)std::round(double(audioRate) * (double(i) + d) * 15.0 / double(bpm));
-}
-
-std::vector<Sint16> renderBeat(const char* cells, float bpm, int shuffle, int bars,
-                               const SampleBank& bank) {
-  Mixdown mix = planMixdown(cells, bpm, shuffle, bars, bank);
-  std::vector<Sint16> frames(size_t(mix.length * channels));
-  std::vector<int> sum;
-  for (long long first = 0; first < mix.length; first += blockFrames) {
-    long long count = std::min(blockFrames, mix.length - first);
-    renderBlock(mix, first, count, sum, frames.data() + first * channels);
-  }
-  return frames;
-}
-
 bool writeWav(const char* path, const std::vector<Sint16>& frames, std::string& reason) {
   auto copy = [&frames](long long first, long long count, Sint16* out) {
     std::copy_n(frames.begin() + first * channels, count * channels, out);
@@ -194,18 +107,20 @@ bool writeWav(const char* path, const std::vector<Sint16>& frames, std::string& 
 
 int exportBeat(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
                const SampleBank& bank) {
-  Mixdown mix = planMixdown(cells, bpm, shuffle, bars, bank);
-  std::vector<int> sum;
-  auto render = [&mix, &sum](long long first, long long count, Sint16* out) {
-    renderBlock(mix, first, count, sum, out);
+  // the engine renders the blocks in order, each from where the last ended
+  Engine engine;
+  startOffline(engine, cells, bpm, shuffle, bars, bank);
+  long long length = offlineLength(cells, bpm, shuffle, bars, bank);
+  auto render = [&engine](long long, long long count, Sint16* out) {
+    renderFrames(engine, count, out);
   };
   std::string reason;
-  if (!mixerMatchesFile(reason) || !writeWavFrom(outPath, mix.length, render, reason)) {
+  if (!mixerMatchesFile(reason) || !writeWavFrom(outPath, length, render, reason)) {
     std::fprintf(stderr, "pocketdrum: %s: %s\n", outPath, reason.c_str());
     return EX_CANTCREAT;
   }
   std::printf("Wrote %s: %d bars at %s BPM (%.1f s)\n", outPath, bars, tempoText(bpm).c_str(),
-              double(mix.length) / audioRate);
+              double(length) / audioRate);
   return 0;
 }
 

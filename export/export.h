@@ -1,21 +1,11 @@
-// The beat put into a sound file: the pattern rendered offline from the mixer's own decoded
-// samples, at the exact frame of every step, and written as a 44100 Hz 16-bit stereo WAV.
+// The beat put into a sound file: the engine run offline over the mixer's own decoded samples
+// (engine/engine.h), written as a 44100 Hz 16-bit stereo WAV.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "../machine.h"
-
-// The frame, at start-up's audioRate of 44100 a second, at which step i (0, 1, 2 ... from the
-// start of the export) begins. Shuffle delays the odd steps by a quarter of a step.
-long long stepFrame(long long i, float bpm, int shuffle);
-
-// Interleaved stereo frames, left then right, of bars bars of cells (160 cells of '0' or '1',
-// track-major) at bpm. Needs the mixer open at 44100 Hz, signed 16-bit, stereo, since it uses
-// the chunks as the mixer decoded them; a null chunk is a silent track.
-std::vector<Sint16> renderBeat(const char* cells, float bpm, int shuffle, int bars,
-                               const SampleBank& bank);
 
 // Writes frames as a WAV file, through a temporary file beside path that is renamed over it, so
 // that a failure never leaves part of a file. On failure gives the system's reason.

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "output.h"
+
 // Track order: open hat, closed hat, bass drum, snare, alt snare, alt snare 2, ride, floor tom,
 // filtered conga, alt snare 3.
 const char presetAcells[cellCount + 1] = "0000000000000010"
@@ -43,7 +45,7 @@ void setDemoMode(MachineState& s, int mode) {
     std::memset(s.pattern, '0', cellCount);
     s.shuffle = 0;
     if (s.playing == 1) {
-      Mix_HaltChannel(-1);
+      beatOutput().halt(s);
     }
     break;
   case 2:

@@ -1,6 +1,8 @@
 // Transport, tempo and the step clock that makes the pattern sound.
 #include "transport.h"
 
+#include "output.h"
+
 namespace {
 
 // Beyond this many ms a single-precision time no longer holds whole milliseconds.
@@ -55,7 +57,9 @@ void togglePlay(MachineState& s, Uint32 ticks) {
   s.nextStepTime = clockReading(s, ticks);
   s.stepTimeCarry = 0.0f;
   if (s.playing == 0) {
-    Mix_HaltChannel(-1);
+    beatOutput().halt(s);
+  } else {
+    beatOutput().start(s);
   }
 }
 
@@ -75,6 +79,10 @@ void changeTempo(MachineState& s, int direction, bool fine) {
 }
 
 void advanceClock(MachineState& s, Uint32 ticks) {
+  if (beatOutput().follow != nullptr) {
+    beatOutput().follow(s, ticks);
+    return;
+  }
   keepClockNear(s, ticks);
   if (clockReading(s, ticks) < s.nextStepTime) {
     return;
@@ -93,9 +101,8 @@ void advanceClock(MachineState& s, Uint32 ticks) {
 
 void triggerStep(MachineState& s, int column) {
   for (int t = 0; t < trackCount; t++) {
-    Mix_Chunk* chunk = s.samples.chunk[t];
-    if (s.pattern[t * stepCount + column] == '1' && chunk != nullptr) {
-      Mix_PlayChannel(t, chunk, 0);
+    if (s.pattern[t * stepCount + column] == '1' && s.samples.chunk[t] != nullptr) {
+      beatOutput().hit(s, t, column + 1);
     }
   }
 }

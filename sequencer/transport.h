@@ -23,5 +23,5 @@ void changeTempo(MachineState& s, int direction, bool fine);
 // Once per frame while playing: fires at most one step when it is due and schedules the next.
 void advanceClock(MachineState& s, Uint32 ticks);
 
-// Plays every track whose cell in this column is set, each on its own channel.
+// Hands the output a hit of every track whose cell in this column is set.
 void triggerStep(MachineState& s, int column);

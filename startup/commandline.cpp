@@ -1,5 +1,5 @@
-// The command line: none, [--resume] [FILE], --export OUT.wav|OUT.mid [--bars N] [FILE], --help
-// or --version.
+// The command line: none, [--sample-exact] [--resume] [FILE], --export OUT.wav|OUT.mid [--bars N]
+// [FILE], --help or --version.
 #include "commandline.h"
 
 #include <cstring>
@@ -11,7 +11,7 @@ namespace {
 const int defaultBars = 4;
 const int maxBars = 999;
 
-const char usage[] = "Usage: pocketdrum [--resume] [FILE]\n"
+const char usage[] = "Usage: pocketdrum [--sample-exact] [--resume] [FILE]\n"
                      "       pocketdrum --export OUT.wav [--bars N] [FILE]\n"
                      "       pocketdrum --export OUT.mid [--bars N] [FILE]\n"
                      "       pocketdrum --help | --version\n"
@@ -22,7 +22,9 @@ const char usage[] = "Usage: pocketdrum [--resume] [FILE]\n"
                      "unset or relative).\n"
                      "--export writes FILE's beat, or the start-up beat, for N bars (1..999,\n"
                      "default 4), without a window: OUT.wav as 44100 Hz 16-bit stereo sound,\n"
-                     "OUT.mid or OUT.midi as General MIDI drum notes on channel 10.\n";
+                     "OUT.mid or OUT.midi as General MIDI drum notes on channel 10.\n"
+                     "--sample-exact plays every hit on its exact audio frame, after a constant\n"
+                     "latency of a buffer or two, and leaves the processor idle between frames.\n";
 
 // --export's file kinds by extension, matched in any case.
 struct ExportExtension {
@@ -71,7 +73,7 @@ bool exportKindOf(const char* path, ExportKind& kind) {
 }
 
 Options defaults() {
-  return {Action::play, nullptr, nullptr, defaultBars, ExportKind::wav, false};
+  return {Action::play, nullptr, nullptr, defaultBars, ExportKind::wav, false, false};
 }
 
 } // namespace
@@ -102,6 +104,11 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
       read.action = Action::exportBeat;
       read.exportTo = next;
       i++;
+    } else if (std::strcmp(arg, "--sample-exact") == 0) {
+      if (read.sampleExact) {
+        return EX_USAGE;
+      }
+      read.sampleExact = true;
     } else if (std::strcmp(arg, "--bars") == 0) {
       if (barsText != nullptr || next == nullptr) {
         return EX_USAGE;
@@ -125,6 +132,10 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
   }
   // the export writes a beat it is given; it keeps none
   if (read.resume && read.action == Action::exportBeat) {
+    return EX_USAGE;
+  }
+  // the export is always exact
+  if (read.sampleExact && read.action == Action::exportBeat) {
     return EX_USAGE;
   }
   options = read;

@@ -23,7 +23,8 @@ struct Options {
   const char* exportTo; // OUT.wav or OUT.mid with --export, else null
   int bars;             // 1..999 bars to export
   ExportKind exportKind;
-  bool resume; // --resume: with no FILE, the beat is kept in the user's data folder
+  bool resume;      // --resume: with no FILE, the beat is kept in the user's data folder
+  bool sampleExact; // --sample-exact: every hit on its exact audio frame
 };
 
 // Reads argv into options. Returns 0, or EX_USAGE (64) for a command line that makes no sense;

@@ -5,17 +5,12 @@
 
 #include <string>
 
+#include "../engine/audio.h"
 #include "../machine.h"
 
 constexpr int screenWidth = 320;
 constexpr int screenHeight = 240;
 constexpr int screenDepth = 16;
-
-constexpr int audioRate = 44100;       // frames per second
-constexpr Uint16 audioFormat = 0x8010; // signed 16-bit little-endian (AUDIO_S16LSB)
-constexpr int audioChannels = 2;       // stereo
-constexpr int audioBufferFrames = 512; // the mixing quantum, 11.6 ms
-constexpr int mixVolume = 12; // of the mixer's 128: ten tracks at once stay clear of clipping
 
 // Hides the pointer and sets the 320 x 240 x 16 software mode into screen; false, with SDL's
 // error text set, when the mode is refused.

@@ -90,7 +90,19 @@ const LineCase lineCases[] = {
     {{"--resume", "a.pdrum", "b.pdrum"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--resume", "--export", "out.mid"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--export", "out.wav", "b.pdrum", "--resume"}, 64, Action::play, nullptr, nullptr, 4},
+    // --sample-exact: with FILE or without; never with --export, which is always exact
+    {{"--sample-exact"}, 0, Action::play, nullptr, nullptr, 4},
+    {{"beat.txt", "--sample-exact"}, 0, Action::play, "beat.txt", nullptr, 4},
+    {{"--sample-exact", "--export", "out.wav"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--export", "out.wav", "b.txt", "--sample-exact"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--sample-exact", "--sample-exact"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--sample-exact", "--help"}, 0, Action::showHelp, nullptr, nullptr, 4},
 };
+
+bool asksSampleExact(const std::vector<const char*>& args) {
+  return std::any_of(args.begin(), args.end(),
+                     [](const char* a) { return std::strcmp(a, "--sample-exact") == 0; });
+}
 
 std::string describe(const std::vector<const char*>& args) {
   std::string text = "pocketdrum";
@@ -155,6 +167,8 @@ TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
     EXPECT_EQ(options.bars, c.bars);
     EXPECT_EQ(options.exportKind, c.kind);
     EXPECT_EQ(options.resume, c.resume);
+    EXPECT_EQ(options.sampleExact,
+              c.status == 0 && c.action == Action::play && asksSampleExact(c.args));
 
     // What is printed, and whether the program goes on to start.
     int answer = answerCommandLine(status, options, out, err);
@@ -171,7 +185,7 @@ TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
       EXPECT_EQ(printed.rfind("Usage: pocketdrum", 0), 0u) << printed;
       EXPECT_NE(printed.find("--export OUT.wav [--bars N] [FILE]"), std::string::npos);
       EXPECT_NE(printed.find("--export OUT.mid [--bars N] [FILE]"), std::string::npos);
-      EXPECT_NE(printed.find("pocketdrum [--resume] [FILE]"), std::string::npos);
+      EXPECT_NE(printed.find("[--resume] [FILE]"), std::string::npos);
       break;
     case Action::showVersion:
       EXPECT_EQ(answer, 0);

@@ -2,6 +2,7 @@
 # the command line runs it, in a program of its own since it brings SDL up and down itself; and
 # `pocketdrum --export` itself, with no display and no sound server to be had.
 drum_test(export_test)
+drum_test(engine_test)
 drum_test(export_run_test)
 
 find_package(Python3 COMPONENTS Interpreter REQUIRED)

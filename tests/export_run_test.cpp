@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "engine/engine.h"
 #include "export/export.h"
 #include "harness.h"
 #include "sequencer/pattern.h"

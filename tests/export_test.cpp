@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/engine.h"
 #include "export/export.h"
 #include "harness.h"
 #include "sequencer/pattern.h"

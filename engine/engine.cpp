@@ -1,0 +1,156 @@
+// The sample-exact engine: the pattern's hits placed on their steps' frames by the schedule and
+// mixed into frames as the mixer mixes its channels.
+#include "engine.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "audio.h"
+
+namespace {
+
+constexpr int bytesPerFrame = audioChannels * 2;
+// Mixed this many frames at a time into a sum on the stack: the callback never allocates.
+constexpr long long pieceFrames = 1024;
+
+long long chunkFrames(const Mix_Chunk* chunk) {
+  return chunk != nullptr ? chunk->alen / bytesPerFrame : 0;
+}
+
+// Starts the hits of step k's column; each cuts its track's last hit.
+void soundStep(Engine& e, long long k) {
+  int column = int(k % stepCount);
+  for (int t = 0; t < trackCount; t++) {
+    const Mix_Chunk* chunk = e.bank->chunk[t];
+    if (e.cells[t * stepCount + column] == '1' && chunkFrames(chunk) > 0) {
+      e.voice[t] = {chunk, 0};
+    }
+  }
+  e.lastStep = k;
+}
+
+bool stepsDue(const Engine& e) {
+  return e.playing == 1 && e.nextStep < e.endStep;
+}
+
+// Adds count frames of every voice, from where each has got to, into sum.
+void mixVoices(Engine& e, long long count, int* sum) {
+  for (Voice& v : e.voice) {
+    if (v.chunk == nullptr) {
+      continue;
+    }
+    long long frames = std::min(count, chunkFrames(v.chunk) - v.played);
+    const Uint8* bytes = v.chunk->abuf + v.played * bytesPerFrame;
+    for (long long k = 0; k < frames * audioChannels; k++) {
+      int s = Sint16(Uint16(bytes[2 * k] | bytes[2 * k + 1] << 8));
+      sum[k] += s * mixVolume / MIX_MAX_VOLUME; // truncated toward zero, as the mixer does
+    }
+    v.played += frames;
+    if (v.played >= chunkFrames(v.chunk)) {
+      v.chunk = nullptr;
+    }
+  }
+}
+
+// One piece: the steps due inside it start on their frames, between them the voices play on.
+void renderPiece(Engine& e, long long count, Sint16* out) {
+  int sum[pieceFrames * audioChannels];
+  if (out != nullptr) {
+    std::fill(sum, sum + count * audioChannels, 0);
+  }
+  long long done = 0;
+  while (done < count) {
+    while (stepsDue(e) && frameOfStep(e.plan, e.nextStep) <= e.frame) {
+      soundStep(e, e.nextStep);
+      e.nextStep++;
+    }
+    long long until = count;
+    if (stepsDue(e)) {
+      until = std::min(count, done + frameOfStep(e.plan, e.nextStep) - e.frame);
+    }
+    if (out != nullptr) {
+      mixVoices(e, until - done, sum + done * audioChannels);
+    }
+    e.frame += until - done;
+    done = until;
+  }
+  if (out != nullptr) {
+    for (long long k = 0; k < count * audioChannels; k++) {
+      out[k] = Sint16(std::clamp(sum[k], -32768, 32767));
+    }
+  }
+}
+
+} // namespace
+
+void resetEngine(Engine& e, const SampleBank& bank) {
+  e.bank = &bank;
+  std::memset(e.cells, '0', sizeof e.cells);
+  e.plan = {94.0f, 0, 0, 0};
+  e.playing = 0;
+  e.nextStep = 0;
+  e.endStep = LLONG_MAX;
+  e.lastStep = -1;
+  e.frame = 0;
+  cutVoices(e);
+}
+
+void startSteps(Engine& e, float bpm, int shuffle) {
+  e.plan = {bpm, shuffle, 0, e.frame};
+  e.playing = 1;
+  e.nextStep = 0;
+  e.lastStep = -1;
+}
+
+void retimeSteps(Engine& e, float bpm, int shuffle) {
+  e.plan = retimed(e.plan, e.nextStep, bpm, shuffle);
+}
+
+void cutVoices(Engine& e) {
+  for (Voice& v : e.voice) {
+    v = {nullptr, 0};
+  }
+}
+
+void renderFrames(Engine& e, long long count, Sint16* out) {
+  for (long long done = 0; done < count; done += pieceFrames) {
+    long long piece = std::min(pieceFrames, count - done);
+    renderPiece(e, piece, out != nullptr ? out + done * audioChannels : nullptr);
+  }
+}
+
+long long offlineLength(const char* cells, float bpm, int shuffle, int bars,
+                        const SampleBank& bank) {
+  long long steps = (long long)bars * stepCount;
+  long long length = stepFrame(steps, bpm, shuffle);
+  // every earlier hit of a track is cut by a later one, so its last hit ends last
+  for (int t = 0; t < trackCount; t++) {
+    long long frames = chunkFrames(bank.chunk[t]);
+    for (long long i = steps - 1; i >= 0 && i >= steps - stepCount && frames > 0; i--) {
+      if (cells[t * stepCount + i % stepCount] == '1') {
+        length = std::max(length, stepFrame(i, bpm, shuffle) + frames);
+        break;
+      }
+    }
+  }
+  return length;
+}
+
+void startOffline(Engine& e, const char* cells, float bpm, int shuffle, int bars,
+                  const SampleBank& bank) {
+  resetEngine(e, bank);
+  std::memcpy(e.cells, cells, cellCount);
+  startSteps(e, bpm, shuffle);
+  e.endStep = (long long)bars * stepCount;
+}
+
+std::vector<Sint16> renderBeat(const char* cells, float bpm, int shuffle, int bars,
+                               const SampleBank& bank) {
+  Engine e;
+  startOffline(e, cells, bpm, shuffle, bars, bank);
+  std::vector<Sint16> frames(
+      size_t(offlineLength(cells, bpm, shuffle, bars, bank) * audioChannels));
+  renderFrames(e, (long long)frames.size() / audioChannels, frames.data());
+  return frames;
+}

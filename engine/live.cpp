@@ -1,0 +1,119 @@
+// The engine playing live, inside SDL_mixer's audio callback.
+#include "live.h"
+
+#include <cstring>
+
+#include "audio.h"
+#include "engine.h"
+
+namespace {
+
+Engine engine;
+bool heard = false;
+
+// The main thread's side: the beat last handed over, kept to tell a change.
+LiveBeat offered;
+
+// Shared with the callback, read and written only under SDL_LockAudio.
+LiveBeat handed;
+Uint32 startsPlayed = 0;   // the starts the engine has taken up
+long long stepPlayed = -1; // the engine's last step, from the start of play
+
+// The callback's own copy of what it has applied.
+LiveBeat applied;
+
+// Without an audio device the engine runs unheard on the main thread, on the ticks.
+// Its clock: ms since it started, summed across the tick count's wrap.
+Uint32 lastTicks = 0;
+long long elapsedMs = 0;
+
+void applyBeat(const LiveBeat& beat) {
+  if (beat.halts != applied.halts) {
+    cutVoices(engine);
+  }
+  std::memcpy(engine.cells, beat.cells, cellCount);
+  if (beat.starts != applied.starts && beat.playing == 1) {
+    startSteps(engine, beat.bpm, beat.shuffle);
+  } else if (beat.bpm != applied.bpm || beat.shuffle != applied.shuffle) {
+    retimeSteps(engine, beat.bpm, beat.shuffle);
+  }
+  engine.playing = beat.playing;
+  applied = beat;
+}
+
+// The mixer's music hook, on the audio thread, with the device locked. It writes the whole
+// stream before the mixer adds its channels, which stay idle in this mode; the mixer applies no
+// volume to it, so the frames go out exactly as the export renders them. (The post-mix hook
+// would come after the channels and would have to add into the stream instead.)
+void fillStream(void*, Uint8* stream, int bytes) {
+  applyBeat(handed);
+  Sint16* out = reinterpret_cast<Sint16*>(stream);
+  long long frames = bytes / (audioChannels * 2);
+  renderFrames(engine, frames, out);
+  for (long long k = 0; k < frames * audioChannels; k++) {
+    out[k] = Sint16(SDL_SwapLE16(Uint16(out[k])));
+  }
+  startsPlayed = applied.starts;
+  stepPlayed = engine.lastStep;
+}
+
+} // namespace
+
+bool startLiveEngine(const SampleBank& bank, Uint32 ticks) {
+  resetEngine(engine, bank);
+  applied = handed = offered = LiveBeat{};
+  std::memset(applied.cells, '0', cellCount);
+  handed = offered = applied;
+  lastTicks = ticks;
+  elapsedMs = 0;
+  int rate = 0;
+  Uint16 format = 0;
+  int channels = 0;
+  heard = Mix_QuerySpec(&rate, &format, &channels) != 0 && rate == audioRate &&
+          format == audioFormat && channels == audioChannels;
+  if (heard) {
+    Mix_HookMusic(fillStream, nullptr);
+  }
+  return heard;
+}
+
+void handOverBeat(const LiveBeat& beat) {
+  if (std::memcmp(&beat, &offered, sizeof beat) == 0) {
+    return;
+  }
+  offered = beat;
+  // held only for the copy: the callback never waits on more than this
+  if (heard) {
+    SDL_LockAudio();
+  }
+  handed = beat;
+  if (heard) {
+    SDL_UnlockAudio();
+  }
+}
+
+int liveStep(Uint32 ticks) {
+  Uint32 starts;
+  long long step;
+  if (heard) {
+    SDL_LockAudio();
+    starts = startsPlayed;
+    step = stepPlayed;
+    SDL_UnlockAudio();
+  } else {
+    // up to now as the beat was, then the changes from now on
+    elapsedMs += Uint32(ticks - lastTicks);
+    lastTicks = ticks;
+    renderFrames(engine, elapsedMs * audioRate / 1000 - engine.frame, nullptr);
+    applyBeat(handed);
+    starts = applied.starts;
+    step = engine.lastStep;
+  }
+  if (offered.playing == 0) {
+    return 0;
+  }
+  if (starts != offered.starts || step < 0) {
+    return 1;
+  }
+  return int(step % stepCount) + 1;
+}

@@ -1,0 +1,31 @@
+// The step schedule: the exact audio frame at which each step begins, from the tempo and shuffle.
+#include "schedule.h"
+
+#include <cmath>
+
+#include "audio.h"
+
+namespace {
+
+// Quarters of a step that step k lies late: a quarter on the odd steps with shuffle.
+double delay(long long k, int shuffle) {
+  return shuffle && k % 2 == 1 ? 0.25 : 0.0;
+}
+
+} // namespace
+
+long long frameOfStep(const Schedule& plan, long long k) {
+  double steps =
+      double(k - plan.anchorStep) + delay(k, plan.shuffle) - delay(plan.anchorStep, plan.shuffle);
+  // in double: the numerator first, then the tempo as stored, widened
+  return plan.anchorFrame +
+         (long long)std::round(double(audioRate) * steps * 15.0 / double(plan.bpm));
+}
+
+long long stepFrame(long long i, float bpm, int shuffle) {
+  return frameOfStep({bpm, shuffle, 0, 0}, i);
+}
+
+Schedule retimed(const Schedule& plan, long long k, float bpm, int shuffle) {
+  return {bpm, shuffle, k, frameOfStep(plan, k)};
+}

@@ -1,0 +1,164 @@
+// The engine over tempos and shuffle: each step's frame from any anchor, exactly; the same frames
+// however the stream is cut into buffers and wherever play starts; a change of tempo or shuffle
+// that keeps the step due next where it was and times the rest from it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "engine/engine.h"
+#include "harness.h"
+#include "sequencer/pattern.h"
+
+namespace {
+
+// 44100 * 15 * quarters / (4 * T) frames, halves away from zero, by exact arithmetic on the
+// stored float: T = m * 2^(e - 24) with a 24-bit m.
+long long exactFrames(long long quarters, float bpm) {
+  int e = 0;
+  long long m = (long long)std::ldexp(std::frexp(double(bpm), &e), 24);
+  __int128 num = (__int128)(44100 * 15) * quarters << (24 - e);
+  __int128 den = (__int128)4 * m;
+  return (long long)((2 * num + den) / (2 * den));
+}
+
+long long quarters(long long k, int shuffle) {
+  return 4 * k + (shuffle && k % 2 == 1 ? 1 : 0);
+}
+
+const float tempos[] = {20.0f, 94.0f, 94.0999985f, 120.0f, 133.3f, 220.0f};
+
+TEST(EngineSchedule, EveryStepFromItsAnchorExactly) {
+  const long long anchors[][2] = {{0, 0}, {5, 1234}, {6, 99}, {37, 7777777}, {1000001, 1LL << 40}};
+  for (float bpm : tempos) {
+    for (int shuffle : {0, 1}) {
+      for (auto [k0, frame0] : anchors) {
+        Schedule plan = {bpm, shuffle, k0, frame0};
+        for (long long k = k0; k < k0 + 3 * 16 * 50; k++) {
+          long long want = frame0 + exactFrames(quarters(k, shuffle) - quarters(k0, shuffle), bpm);
+          ASSERT_EQ(frameOfStep(plan, k), want)
+              << bpm << " BPM, shuffle " << shuffle << ", anchor " << k0 << ", step " << k;
+        }
+      }
+    }
+  }
+}
+
+// Where the engine sounds each step: the frame at which lastStep moves on to it.
+std::vector<long long> stepsHeard(Engine& e, long long upTo) {
+  std::vector<long long> at;
+  while (e.frame < upTo) {
+    long long before = e.lastStep;
+    renderFrames(e, 1, nullptr);
+    if (e.lastStep != before) {
+      at.push_back(e.frame - 1);
+    }
+  }
+  return at;
+}
+
+TEST(EngineSchedule, ARetimedTakeKeepsTheStepDueAndTimesTheRestFromIt) {
+  SampleBank none = {};
+  for (float bpm : tempos) {
+    for (int shuffle : {0, 1}) {
+      // to the other end of the range, and shuffle flipped, after an odd and an even step
+      for (long long change : {3LL, 8LL}) {
+        float next = bpm < 100.0f ? 219.9f : 20.5f;
+        Engine e;
+        resetEngine(e, none);
+        renderFrames(e, 1000, nullptr); // play starts 1000 frames in
+        startSteps(e, bpm, shuffle);
+        long long changedAt = 1000 + exactFrames(quarters(change, shuffle), bpm);
+        std::vector<long long> before = stepsHeard(e, changedAt);
+        ASSERT_EQ((long long)before.size(), change) << bpm << " BPM, shuffle " << shuffle;
+        for (long long k = 0; k < change; k++) {
+          ASSERT_EQ(before[k], 1000 + exactFrames(quarters(k, shuffle), bpm)) << "step " << k;
+        }
+        retimeSteps(e, next, 1 - shuffle);
+        long long end =
+            changedAt +
+            exactFrames(quarters(change + 40, 1 - shuffle) - quarters(change, 1 - shuffle), next);
+        std::vector<long long> after = stepsHeard(e, end + 1);
+        ASSERT_EQ((long long)after.size(), 41) << bpm << " BPM, shuffle " << shuffle;
+        for (long long k = change; k <= change + 40; k++) {
+          long long want =
+              changedAt +
+              exactFrames(quarters(k, 1 - shuffle) - quarters(change, 1 - shuffle), next);
+          ASSERT_EQ(after[k - change], want)
+              << bpm << " BPM to " << next << ", shuffle " << shuffle << ", step " << k;
+        }
+      }
+    }
+  }
+}
+
+TEST(EngineRender, TheSameFramesInAnyBuffersFromAnyStart) {
+  SampleBank bank;
+  harness::startSdl(&bank);
+  const long long buffers[] = {512, 1, 441, 1024, 1025, 65536};
+  const long long starts[] = {0, 512 * 83, 19457};
+  int n = 0;
+  for (float bpm : tempos) {
+    for (int shuffle : {0, 1}) {
+      const char* cells = shuffle ? presetAcells : presetBcells;
+      int bars = bpm < 50.0f ? 1 : 2;
+      std::vector<Sint16> exported = renderBeat(cells, bpm, shuffle, bars, bank);
+      long long barsEnd = stepFrame(16LL * bars, bpm, shuffle);
+      long long buffer = buffers[n % 6];
+      long long start = starts[n % 3];
+      n++;
+      // live: play starts after some silence and never ends, so only the bars compare
+      Engine e;
+      resetEngine(e, bank);
+      std::vector<Sint16> take(size_t(2 * (start + barsEnd)));
+      renderFrames(e, start, take.data());
+      std::memcpy(e.cells, cells, cellCount);
+      startSteps(e, bpm, shuffle);
+      for (long long done = start; done < start + barsEnd; done += buffer) {
+        renderFrames(e, std::min(buffer, start + barsEnd - done), take.data() + 2 * done);
+      }
+      for (long long k = 0; k < 2 * start; k++) {
+        ASSERT_EQ(take[k], 0) << "silence before play, frame " << k / 2;
+      }
+      for (long long k = 0; k < 2 * barsEnd; k++) {
+        ASSERT_EQ(take[2 * start + k], exported[k])
+            << bpm << " BPM, shuffle " << shuffle << ", buffers of " << buffer << ", frame "
+            << k / 2;
+      }
+      // offline, block by block as the export writes: the whole beat, ring included
+      Engine offline;
+      startOffline(offline, cells, bpm, shuffle, bars, bank);
+      std::vector<Sint16> blocks(exported.size());
+      for (long long done = 0; 2 * done < (long long)blocks.size(); done += buffer * 7) {
+        long long count = std::min(buffer * 7, (long long)blocks.size() / 2 - done);
+        renderFrames(offline, count, blocks.data() + 2 * done);
+      }
+      ASSERT_EQ(blocks, exported) << bpm << " BPM, shuffle " << shuffle;
+    }
+  }
+}
+
+TEST(EngineRender, CutVoicesFallSilentAtOnceAndTheNextStepSounds) {
+  SampleBank bank;
+  harness::startSdl(&bank);
+  for (float bpm : {94.0f, 220.0f}) {
+    Engine e;
+    resetEngine(e, bank);
+    std::memcpy(e.cells, presetBcells, cellCount);
+    startSteps(e, bpm, 0);
+    std::vector<Sint16> out(2 * 2000);
+    renderFrames(e, 2000, out.data());
+    cutVoices(e);
+    long long next = stepFrame(1, bpm, 0);
+    std::vector<Sint16> after(size_t(2 * (next - 2000 + 1)));
+    renderFrames(e, next - 2000 + 1, after.data()); // up to step 1 and its first frame
+    bool silent = true;
+    for (long long k = 0; k < 2 * (next - 2000); k++) {
+      silent = silent && after[k] == 0;
+    }
+    EXPECT_TRUE(silent) << bpm << " BPM: sound after the cut";
+    EXPECT_EQ(e.lastStep, 1) << bpm << " BPM";
+  }
+}
+
+} // namespace
