@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "export/export.h"
+#include "kit/kit.h"
 #include "loop.h"
 #include "patternfile/patternfile.h"
 #include "startup/assets.h"
@@ -27,7 +28,7 @@ const char* beatFile = nullptr; // the pattern file named on the command line, o
 
 // A failed save has said why on standard error; the machine, or its quit, goes on.
 void saveBeat(const MachineState& s) {
-  saveBeatFile(beatFile, beatOf(s));
+  saveBeatFile(beatFile, beatOf(s), s.samples);
 }
 
 void saveBeforeTheDisplayGoes() {
@@ -67,18 +68,32 @@ int main(int argc, char** argv) {
       return EX_DATAERR;
     }
   }
-  if (options.action == Action::exportBeat) {
-    // a FILE that is not there yet can be played and saved, but it has no beat to export
-    if (read == ReadStatus::missing && options.file != nullptr) {
-      std::fprintf(stderr, "pocketdrum: %s: %s\n", options.file, std::strerror(ENOENT));
-      return EX_DATAERR;
+  // a FILE that is not there yet can be played and saved, but it has no beat to export
+  if (options.action == Action::exportBeat && read == ReadStatus::missing &&
+      options.file != nullptr) {
+    std::fprintf(stderr, "pocketdrum: %s: %s\n", options.file, std::strerror(ENOENT));
+    return EX_DATAERR;
+  }
+  // The user's kit, decoded before any window: --kit's, or else the one the file remembers.
+  SampleBank kit = {};
+  const SampleBank* userKit = nullptr;
+  if (options.kit != nullptr || (read == ReadStatus::loaded && beat.kit[0] != '\0')) {
+    status = options.kit != nullptr ? loadKitFolder(options.kit, kit)
+                                    : loadRememberedKit(options.file, beat.kitLine, beat.kit, kit);
+    if (status != 0) {
+      return status;
     }
+    userKit = &kit;
+  }
+  if (options.action == Action::exportBeat) {
     if (options.file == nullptr) {
       initMachineState(state, 0); // the beat the machine starts with
       beat = beatOf(state);
     }
-    return runExport(options.exportTo, options.bars, beat.cells, beat.bpm, beat.shuffle,
-                     findAssetFolder().c_str());
+    status = runExport(options.exportTo, options.bars, beat.cells, beat.bpm, beat.shuffle,
+                       findAssetFolder().c_str(), userKit);
+    freeKit(kit);
+    return status;
   }
   beatFile = options.file;
 
@@ -94,7 +109,7 @@ int main(int argc, char** argv) {
     std::exit(2);
   }
   watchDisplay(beatFile != nullptr ? saveBeforeTheDisplayGoes : nullptr);
-  loadMachine(state, findAssetFolder());
+  loadMachine(state, findAssetFolder(), userKit);
   initMachineState(state, SDL_GetTicks());
   if (read == ReadStatus::loaded) {
     applyBeat(state, beat);

@@ -1,4 +1,5 @@
-// The command line: none, FILE, --export OUT.wav [--bars N] [FILE], --help or --version.
+// The command line: none, FILE, --export OUT.wav [--bars N] [FILE], --help or --version, each
+// with --kit DIR anywhere among the options.
 #include "commandline.h"
 
 #include <cstring>
@@ -9,14 +10,17 @@ namespace {
 const int defaultBars = 4;
 const int maxBars = 999;
 
-const char usage[] = "Usage: pocketdrum [FILE]\n"
-                     "       pocketdrum --export OUT.wav [--bars N] [FILE]\n"
+const char usage[] = "Usage: pocketdrum [--kit DIR] [FILE]\n"
+                     "       pocketdrum [--kit DIR] --export OUT.wav [--bars N] [FILE]\n"
                      "       pocketdrum --help | --version\n"
                      "\n"
-                     "FILE keeps the pattern, tempo and shuffle: read at start when it exists,\n"
-                     "written on quitting and on Ctrl+S.\n"
+                     "FILE keeps the pattern, tempo, shuffle and kit: read at start when it\n"
+                     "exists, written on quitting and on Ctrl+S.\n"
                      "--export renders FILE's beat, or the start-up beat, for N bars (1..999,\n"
-                     "default 4) to a 44100 Hz 16-bit stereo WAV file, without a window.\n";
+                     "default 4) to a 44100 Hz 16-bit stereo WAV file, without a window.\n"
+                     "--kit plays the user's own sounds: in DIR, track n (1..10) plays the first\n"
+                     "file whose name is n as two digits and then a non-digit (01-kick.wav,\n"
+                     "02 hat.flac ... 10-clap.ogg), in any format libsndfile reads.\n";
 
 bool isOption(const char* arg) {
   return arg[0] == '-';
@@ -42,7 +46,7 @@ bool parseBars(const char* text, int& bars) {
 }
 
 Options defaults() {
-  return {Action::play, nullptr, nullptr, defaultBars};
+  return {Action::play, nullptr, nullptr, defaultBars, nullptr};
 }
 
 } // namespace
@@ -71,6 +75,12 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
       }
       read.action = Action::exportBeat;
       read.exportTo = next;
+      i++;
+    } else if (std::strcmp(arg, "--kit") == 0) {
+      if (read.kit != nullptr || next == nullptr || isOption(next)) {
+        return EX_USAGE;
+      }
+      read.kit = next;
       i++;
     } else if (std::strcmp(arg, "--bars") == 0) {
       if (barsText != nullptr || next == nullptr) {

@@ -16,6 +16,7 @@ struct Options {
   const char* file;     // the pattern file, or null
   const char* exportTo; // OUT.wav with --export, else null
   int bars;             // 1..999 bars to export
+  const char* kit;      // the user's kit folder with --kit, else null
 };
 
 // Reads argv into options. Returns 0, or EX_USAGE (64) for a command line that makes no sense;

@@ -121,7 +121,20 @@ bool openAudio() {
   return Mix_OpenAudio(audioRate, audioFormat, audioChannels, audioBufferFrames) == 0;
 }
 
+void nameBuiltInKit(SampleBank& bank) {
+  bank.folder[0] = '\0';
+  for (int t = 0; t < trackCount; t++) {
+    bank.chunk[t] = nullptr;
+    // the file's name without folder and extension: "01-openhat"
+    std::string name = sampleFiles[t];
+    name = name.substr(name.rfind('/') + 1);
+    name = name.substr(0, name.rfind('.'));
+    std::snprintf(bank.name[t], sizeof bank.name[t], "%s", name.c_str());
+  }
+}
+
 void loadSamples(SampleBank& bank, const std::string& assetDir) {
+  nameBuiltInKit(bank);
   for (int t = 0; t < trackCount; t++) {
     std::string path = assetPath(assetDir, sampleFiles[t]);
     SDL_RWops* file = SDL_RWFromFile(path.c_str(), "rb");
@@ -137,7 +150,7 @@ void loadSamples(SampleBank& bank, const std::string& assetDir) {
   }
 }
 
-void loadMachine(MachineState& s, const std::string& assetDir) {
+void loadMachine(MachineState& s, const std::string& assetDir, const SampleBank* kit) {
   openJoystick();
   s.imgGUI = loadBackground(assetDir);
   openFont(s, assetDir);
@@ -153,7 +166,11 @@ void loadMachine(MachineState& s, const std::string& assetDir) {
   }
   drawText(screen, "Loading...", 2, 40, 255, 255, 255);
   SDL_Flip(screen);
-  loadSamples(s.samples, assetDir);
+  if (kit != nullptr) {
+    s.samples = *kit; // decoded before the window opened
+  } else {
+    loadSamples(s.samples, assetDir);
+  }
   setUpChannels(s.samples);
 }
 
