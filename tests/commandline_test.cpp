@@ -20,6 +20,7 @@ struct LineCase {
   const char* file;
   const char* exportTo;
   int bars;
+  const char* kit = nullptr;
 };
 
 const LineCase lineCases[] = {
@@ -68,6 +69,31 @@ const LineCase lineCases[] = {
     {{"--export", "out.wav", "--bars", ""}, 64, Action::play, nullptr, nullptr, 4},
     {{"--export", "out.wav", "--bars", "4", "--bars", "4"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--export=out.wav"}, 64, Action::play, nullptr, nullptr, 4},
+
+    // --kit anywhere among the options, with or without FILE and --export
+    {{"--kit", "my kit"}, 0, Action::play, nullptr, nullptr, 4, "my kit"},
+    {{"beat.txt", "--kit", "/k"}, 0, Action::play, "beat.txt", nullptr, 4, "/k"},
+    {{"--kit", "k", "--export", "o.wav", "b.txt"}, 0, Action::exportBeat, "b.txt", "o.wav", 4, "k"},
+    {{"--export", "o.wav", "--kit", "k", "--bars", "2"},
+     0,
+     Action::exportBeat,
+     nullptr,
+     "o.wav",
+     2,
+     "k"},
+    {{"--bars", "2", "--export", "o.wav", "--kit", "k"},
+     0,
+     Action::exportBeat,
+     nullptr,
+     "o.wav",
+     2,
+     "k"},
+    {{"--kit"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"beat.txt", "--kit"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--kit", "--export", "o.wav"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--kit", "a", "--kit", "b"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--kit", "a", "b.txt", "c.txt"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--kit=a"}, 64, Action::play, nullptr, nullptr, 4},
 };
 
 std::string describe(const std::vector<const char*>& args) {
@@ -131,6 +157,7 @@ TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
     EXPECT_EQ(orNull(options.file), orNull(c.file));
     EXPECT_EQ(orNull(options.exportTo), orNull(c.exportTo));
     EXPECT_EQ(options.bars, c.bars);
+    EXPECT_EQ(orNull(options.kit), orNull(c.kit));
 
     // What is printed, and whether the program goes on to start.
     int answer = answerCommandLine(status, options, out, err);
@@ -146,6 +173,7 @@ TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
       EXPECT_EQ(answer, 0);
       EXPECT_EQ(printed.rfind("Usage: pocketdrum", 0), 0u) << printed;
       EXPECT_NE(printed.find("--export OUT.wav [--bars N] [FILE]"), std::string::npos);
+      EXPECT_NE(printed.find("[--kit DIR] [FILE]"), std::string::npos);
       break;
     case Action::showVersion:
       EXPECT_EQ(answer, 0);
