@@ -1,6 +1,7 @@
 """`pocketdrum --export` as a user runs it: with no display and no sound server to be had, the
-start-up beat or a pattern file's beat lands in a WAV file with every hit on its step's frame; a
-FILE that cannot be read and an OUT.wav that cannot be written leave nothing behind.
+start-up beat or a pattern file's beat lands in a WAV file with every hit on its step's frame, on
+the built-in kit or on the user's; a FILE or a kit folder that cannot be read and an OUT.wav that
+cannot be written leave nothing behind.
 
 usage: export_cli_test.py PROGRAM REPO [--sanitized]
 
@@ -129,6 +130,8 @@ def body(c, program, repo, env, folder):
                 "an export of %s is refused with status 65 and writes nothing" % name,
                 "status %d, %r, %r" % (status, said, told))
 
+    kit_checks(c, program, repo, env, folder)
+
     # An OUT.wav that cannot be written: one line naming it and why, status 73, nothing left.
     os.mkdir(os.path.join(folder, "taken"))
     for name, reason in (("missing/beat.wav", "No such file or directory"),
@@ -141,6 +144,101 @@ def body(c, program, repo, env, folder):
                     folder, "taken")),
                 "an export to %s fails with status 73 and leaves nothing" % name,
                 "status %d, %r, %r" % (status, said, complaint))
+
+
+def run(program, repo, env, *args):
+    done = subprocess.run([program] + list(args), cwd=repo, env=env, capture_output=True,
+                          text=True, timeout=120)
+    return done.returncode, done.stdout, done.stderr
+
+
+def no_file_lines(kit, tracks):
+    return "".join("pocketdrum: %s: no file for track %02d; that track stays silent\n" % (kit, t)
+                   for t in tracks)
+
+
+def kit_checks(c, program, repo, env, folder):
+    """The user's kit in the export: its hat where the hat is due, from --kit or from the file's
+    kit line; and the folders that cannot be a kit, refused before anything else starts."""
+    kit = os.path.join(folder, "my kit")
+    os.mkdir(kit)
+    # a mono hat of 2205 frames, which the export must play at the mixer's volume on both sides
+    hat = os.path.join(kit, "02 my hat.wav")
+    subprocess.run(["sox", "-n", "-D", "-r", "44100", "-b", "16", "-c", "1", hat, "synth", "0.05",
+                    "sine", "3000", "vol", "0.5"], check=True)
+    with wave.open(hat, "rb") as w:
+        mono = array.array("h")
+        mono.frombytes(w.readframes(w.getnframes()))
+    heard = [int(v * 12 / 128) for v in mono for _ in (0, 1)]  # truncated toward zero
+    beat = os.path.join(folder, "kit-hat.txt")
+    pattern_file(beat, "120", True)
+    with open(beat) as f:
+        lines = f.read().split("\n")
+    remembered = os.path.join(folder, "remembered.txt")
+    with open(remembered, "w") as f:
+        f.write("\n".join(lines[:3] + ["kit  %s  " % kit] + lines[3:]))
+    overridden = os.path.join(folder, "overridden.txt")
+    with open(overridden, "w") as f:
+        f.write("\n".join(lines[:3] + ["kit /nonexistent/kit"] + lines[3:]))
+    due = [due_frame(i, 120.0, True) for i in range(32) if i % 16 in HAT_COLUMNS]
+    silent_tracks = [1] + list(range(3, 11))
+    out = os.path.join(folder, "kit.wav")
+    for what, args in (("--kit", ["--kit", kit, "--export", out, "--bars", "2", beat]),
+                       ("the file's kit line", ["--export", out, "--bars", "2", remembered]),
+                       ("--kit over the file's", ["--export", out, "--kit", kit, "--bars", "2",
+                                                  overridden])):
+        status, said, complaint = run(program, repo, env, *args)
+        c.check(status == 0 and said.startswith("Wrote %s: 2 bars" % out) and
+                complaint == no_file_lines(kit, silent_tracks),
+                "a beat exports with the user's kit from " + what,
+                "status %d, %r, %r" % (status, said, complaint))
+        if status != 0:
+            continue
+        _, samples = read_wav(out)
+        played = [samples[2 * d:2 * d + len(heard)].tolist() == heard for d in due]
+        c.check(all(played) and not any(samples[2 * (due[0] - 16):2 * due[0]]),
+                "the user's hat, mono on both sides, on every due frame, from " + what,
+                "hits played as the file holds them: %s" % played)
+
+    # Folders that cannot be the kit: status 66 before anything starts, live or exported.
+    plain = os.path.join(folder, "plain")
+    with open(plain, "w") as f:
+        f.write("not a folder\n")
+    empty = os.path.join(folder, "empty kit")
+    os.mkdir(empty)
+    locked = os.path.join(folder, "locked")
+    os.mkdir(locked)
+    os.chmod(locked, 0)
+    gone = os.path.join(folder, "gone.txt")
+    with open(gone, "w") as f:
+        f.write("\n".join(lines[:3] + ["kit /nonexistent/kit"] + lines[3:]))
+    missing = os.path.join(folder, "no kit")
+    refused = os.path.join(folder, "never.wav")
+    for name, kit_args, status_wanted, wanted in (
+            ("a folder that is not there", ["--kit", missing], 66,
+             "pocketdrum: %s: No such file or directory\n" % missing),
+            ("a plain file", ["--kit", plain], 66, "pocketdrum: %s: Not a directory\n" % plain),
+            ("an unreadable folder", ["--kit", locked], 66,
+             "pocketdrum: %s: Permission denied\n" % locked),
+            ("a folder without sounds", ["--kit", empty], 66,
+             no_file_lines(empty, range(1, 11)) +
+             "pocketdrum: %s: no sound of the kit could be loaded\n" % empty),
+            ("a file's kit line naming a folder that is not there", [gone], 66,
+             "pocketdrum: %s:4: kit folder /nonexistent/kit: No such file or directory\n" %
+             gone),
+            ("a pattern file that cannot be read, before the kit", ["--kit", missing, plain], 65,
+             "pocketdrum: %s:1: not a pattern file\n" % plain),
+            ("--kit without its folder", ["--kit"], 64, None)):
+        if name == "an unreadable folder" and os.geteuid() == 0:
+            c.skip(name, "root reads any folder")
+            continue
+        for mode, extra in (("live", []), ("export", ["--export", refused])):
+            status, said, complaint = run(program, repo, env, *(kit_args + extra))
+            c.check(status == status_wanted and said == "" and not os.path.exists(refused) and
+                    (complaint == wanted if wanted else complaint.startswith("Usage: ")),
+                    "%s, %s: status %d before any window" % (name, mode, status_wanted),
+                    "status %d, %r, %r" % (status, said, complaint))
+    os.chmod(locked, 0o700)
 
 
 def main():
