@@ -406,6 +406,55 @@ def asset_cases(program, asset_dir):
         return check_runs_on(run, ASSETS, [])
 
     cases.append(Case("bad asset", "all twelve broken together", all_broken))
+
+    def users_kit():
+        # The built-in Ogg files under other names, as a kit of the user's; one of them broken.
+        work = workdir_with_assets(asset_dir)
+        kit, moved = os.path.join(work, "my kit"), os.path.join(work, "moved kit")
+        os.mkdir(kit)
+        for track, sample in enumerate(SAMPLES, 1):
+            shutil.copy(os.path.join(asset_dir, sample), os.path.join(kit, "%02d mine.ogg" % track))
+        with open(os.path.join(kit, "03 mine.ogg"), "wb") as f:
+            f.write(TEXT)
+        beat = os.path.join(work, "beat.txt")
+        failures = []
+
+        def one_line_for_03(folder):
+            def said(stderr):
+                return (stderr.startswith("pocketdrum: %s/03 mine.ogg: " % folder) and
+                        stderr.endswith("; that track stays silent\n") and
+                        stderr.count("\n") == 1)
+            return said
+
+        def expect(what, args, alive, status, said, kit_line):
+            run = run_program([program] + args, work, sdl_env(),
+                              alive_for=ALIVE_FOR if alive else EXIT_WITHIN)
+            if run.alive != alive or run.status != status:
+                failures.append("%s: %s, not %s and status %d" % (
+                    what, describe(run), "running" if alive else "ended", status))
+            if not said(run.stderr):
+                failures.append("%s: stderr %r" % (what, run.stderr))
+            lines = open(beat).read().splitlines() if os.path.exists(beat) else []
+            names = [line[18:] for line in lines[4:]]
+            if lines[3:4] != [kit_line] or names != ["%02d mine" % t for t in range(1, 11)]:
+                failures.append("%s: the file holds %r" % (what, lines))
+
+        try:
+            expect("--kit", ["--kit", "my kit", "beat.txt"], True, 0, one_line_for_03("my kit"),
+                   "kit " + kit)
+            expect("the file's kit", ["beat.txt"], True, 0, one_line_for_03(kit), "kit " + kit)
+            os.rename(kit, moved)
+            gone = "pocketdrum: beat.txt:4: kit folder %s: No such file or directory\n" % kit
+            expect("the file's kit gone", ["beat.txt"], False, 66, lambda e: e == gone,
+                   "kit " + kit)
+            expect("--kit over the file's", ["beat.txt", "--kit", "moved kit"], True, 0,
+                   one_line_for_03("moved kit"), "kit " + moved)
+        finally:
+            shutil.rmtree(work)
+        return failures
+
+    cases.append(Case("user's kit", "played live, kept in the pattern file, refused when gone",
+                      users_kit))
     return cases
 
 
