@@ -100,6 +100,26 @@ bool isOggFile(SDL_RWops* file) {
   return ogg;
 }
 
+// The user's kit is decoded to 44100 Hz 16-bit stereo before the mixer opens; a mixer that did
+// not open, or opened another way, would play it as noise.
+bool mixerTakesKit() {
+  int rate = 0;
+  Uint16 format = 0;
+  int channels = 0;
+  if (Mix_QuerySpec(&rate, &format, &channels) == 0) {
+    std::fprintf(stderr, "pocketdrum: the audio device is not open; the kit stays silent\n");
+    return false;
+  }
+  if (rate != audioRate || format != audioFormat || channels != audioChannels) {
+    std::fprintf(stderr,
+                 "pocketdrum: the mixer opened at %d Hz, format 0x%04x, %d channels, not "
+                 "44100 Hz 16-bit stereo; the kit stays silent\n",
+                 rate, format, channels);
+    return false;
+  }
+  return true;
+}
+
 void setUpChannels(const SampleBank& bank) {
   Mix_AllocateChannels(trackCount);
   for (Mix_Chunk* chunk : bank.chunk) {
@@ -167,7 +187,12 @@ void loadMachine(MachineState& s, const std::string& assetDir, const SampleBank*
   drawText(screen, "Loading...", 2, 40, 255, 255, 255);
   SDL_Flip(screen);
   if (kit != nullptr) {
-    s.samples = *kit; // decoded before the window opened
+    s.samples = *kit; // decoded before the window opened, for the mixer as it is meant to open
+    if (!mixerTakesKit()) {
+      for (Mix_Chunk*& chunk : s.samples.chunk) {
+        chunk = nullptr;
+      }
+    }
   } else {
     loadSamples(s.samples, assetDir);
   }
