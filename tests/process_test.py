@@ -423,7 +423,8 @@ def asset_cases(program, asset_dir):
             the kit line and the kit's names."""
             run = run_program([program] + args, work, sdl_env())
             if not run.alive or run.status != 0:
-                failures.append("%s: did not run and exit 0 on SIGTERM (%s)" % (what, describe(run)))
+                failures.append("%s: did not run and exit 0 on SIGTERM (%s)" %
+                                (what, describe(run)))
             if not (run.stderr.startswith("pocketdrum: %s/03 mine.ogg: " % folder) and
                     run.stderr.endswith("; that track stays silent\n") and
                     run.stderr.count("\n") == 1):
