@@ -109,8 +109,7 @@ TEST(Kit, EachFolderGivesEachTrackItsFileOrSaysWhyNot) {
       if (file == std::end(kitFiles) || file->fate == Fate::refused) {
         silentTracks++;
         EXPECT_EQ(chunk, nullptr);
-        char number[3];
-        std::snprintf(number, sizeof number, "%02d", t + 1);
+        std::string number = (t < 9 ? "0" : "") + std::to_string(t + 1);
         std::string line = file == std::end(kitFiles)
                                ? "pocketdrum: " + dir + ": no file for track " + number + silent
                                : "pocketdrum: " + dir + "/" + file->name + ": ";
