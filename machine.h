@@ -11,10 +11,16 @@ constexpr int stepCount = 16;
 constexpr int cellCount = trackCount * stepCount;
 typedef char Pattern[cellCount + 1];
 
-// One chunk per track; track t always plays on mixer channel t. A slot stays null when its
-// sample failed to load, and that track is silent.
+constexpr int kitNameBytes = 256;    // a file name of up to 255 bytes, and its NUL
+constexpr int kitFolderBytes = 4096; // a path of up to PATH_MAX - 1 bytes, and its NUL
+
+// The kit: one chunk per track, and what the pattern file says of it. Track t always plays on
+// mixer channel t. A slot stays null when its sample failed to load, and that track is silent.
+// A plain value, copied as a whole; the chunks belong to whoever loaded the kit.
 struct SampleBank {
   Mix_Chunk* chunk[trackCount];
+  char name[trackCount][kitNameBytes]; // each track's file name without extension; "" for none
+  char folder[kitFolderBytes];         // the user's kit folder, absolute; "" for the built-in kit
 };
 
 // The assets, relative to the folder that holds them; sampleFiles in track order.

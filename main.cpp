@@ -10,6 +10,7 @@
 
 #include "export/export.h"
 #include "export/midi.h"
+#include "kit/kit.h"
 #include "loop.h"
 #include "patternfile/patternfile.h"
 #include "patternfile/resume.h"
@@ -32,9 +33,9 @@ std::string lastBeat;           // with --resume and no FILE, the file the beat 
 // A failed save has said why on standard error; the machine, or its quit, goes on.
 void saveBeat(const MachineState& s) {
   if (!lastBeat.empty()) {
-    saveResumedBeat(beatFile, beatOf(s));
+    saveResumedBeat(beatFile, beatOf(s), s.samples);
   } else {
-    saveBeatFile(beatFile, beatOf(s));
+    saveBeatFile(beatFile, beatOf(s), s.samples);
   }
 }
 
@@ -79,21 +80,44 @@ int main(int argc, char** argv) {
       return EX_DATAERR;
     }
   }
-  if (options.action == Action::exportBeat) {
-    // a FILE that is not there yet can be played and saved, but it has no beat to export
-    if (read == ReadStatus::missing && options.file != nullptr) {
-      std::fprintf(stderr, "pocketdrum: %s: %s\n", options.file, std::strerror(ENOENT));
-      return EX_DATAERR;
+  // a FILE that is not there yet can be played and saved, but it has no beat to export
+  if (options.action == Action::exportBeat && read == ReadStatus::missing &&
+      options.file != nullptr) {
+    std::fprintf(stderr, "pocketdrum: %s: %s\n", options.file, std::strerror(ENOENT));
+    return EX_DATAERR;
+  }
+  // The user's kit, decoded before any window: --kit's, or else the one the file remembers.
+  SampleBank kit = {};
+  const SampleBank* userKit = nullptr;
+  // The beat --resume keeps must always start: where its kit is gone, the built-in kit plays.
+  if (options.kit != nullptr) {
+    status = loadKitFolder(options.kit, kit);
+    if (status != 0) {
+      return status;
     }
+    userKit = &kit;
+  } else if (read == ReadStatus::loaded && beat.kit[0] != '\0' && !lastBeat.empty()) {
+    userKit = loadResumedKit(beatFile, beat.kitLine, beat.kit, kit) ? &kit : nullptr;
+  } else if (read == ReadStatus::loaded && beat.kit[0] != '\0') {
+    status = loadRememberedKit(options.file, beat.kitLine, beat.kit, kit);
+    if (status != 0) {
+      return status;
+    }
+    userKit = &kit;
+  }
+  if (options.action == Action::exportBeat) {
     if (options.file == nullptr) {
       initMachineState(state, 0); // the beat the machine starts with
       beat = beatOf(state);
     }
     if (options.exportKind == ExportKind::midi) {
-      return exportMidi(options.exportTo, options.bars, beat.cells, beat.bpm, beat.shuffle);
+      status = exportMidi(options.exportTo, options.bars, beat.cells, beat.bpm, beat.shuffle);
+    } else {
+      status = runExport(options.exportTo, options.bars, beat.cells, beat.bpm, beat.shuffle,
+                         findAssetFolder().c_str(), userKit);
     }
-    return runExport(options.exportTo, options.bars, beat.cells, beat.bpm, beat.shuffle,
-                     findAssetFolder().c_str());
+    freeKit(kit);
+    return status;
   }
 
   applySdlSettings(*SDL_Linked_Version());
@@ -108,7 +132,7 @@ int main(int argc, char** argv) {
     std::exit(2);
   }
   watchDisplay(beatFile != nullptr ? saveBeforeTheDisplayGoes : nullptr);
-  loadMachine(state, findAssetFolder());
+  loadMachine(state, findAssetFolder(), userKit);
   initMachineState(state, SDL_GetTicks());
   if (read == ReadStatus::loaded) {
     applyBeat(state, beat);

@@ -3,6 +3,8 @@
 //                          per second of CPU
 //   BM_WriteStartupBeat    the same frames written as a WAV and flushed to disk
 //   BM_DecodeKit           the ten samples read and decoded by the mixer, as start-up does
+//   BM_DecodeUserKit       the same ten files as a kit of the user's: libsndfile, and 16-bit
+//                          stereo chunks built from its floats
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 
 #include "engine/engine.h"
 #include "export/export.h"
+#include "kit/kit.h"
 #include "sequencer/pattern.h"
 #include "startup/startup.h"
 
@@ -31,7 +34,7 @@ bool loadKit(SampleBank& bank) {
   return true;
 }
 
-void freeKit(SampleBank& bank) {
+void freeMixerKit(SampleBank& bank) {
   for (Mix_Chunk*& chunk : bank.chunk) {
     if (chunk != nullptr) {
       Mix_FreeChunk(chunk);
@@ -77,7 +80,7 @@ void BM_DecodeKit(benchmark::State& bench) {
   SampleBank decoded = {};
   for (auto _ : bench) {
     bool loaded = loadKit(decoded);
-    freeKit(decoded);
+    freeMixerKit(decoded);
     if (!loaded) {
       bench.SkipWithError(Mix_GetError());
       break;
@@ -85,6 +88,20 @@ void BM_DecodeKit(benchmark::State& bench) {
   }
 }
 BENCHMARK(BM_DecodeKit)->Unit(benchmark::kMillisecond);
+
+void BM_DecodeUserKit(benchmark::State& bench) {
+  static SampleBank decoded;
+  std::string folder = std::string(assetDir) + "/sounds/kits/marrowby";
+  for (auto _ : bench) {
+    int status = loadKitFolder(folder.c_str(), decoded);
+    freeKit(decoded);
+    if (status != 0) {
+      bench.SkipWithError("the kit did not load");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_DecodeUserKit)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -100,7 +117,7 @@ int main(int argc, char** argv) {
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  freeKit(kit);
+  freeMixerKit(kit);
   Mix_CloseAudio();
   SDL_Quit();
   return 0;

@@ -125,7 +125,7 @@ int exportBeat(const char* outPath, int bars, const char* cells, float bpm, int 
 }
 
 int runExport(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
-              const char* assetDir) {
+              const char* assetDir, const SampleBank* kit) {
   // no sound card, no sound server: the dummy driver only paces the mixer, which decodes the
   // samples to the opened format exactly as it does live
   setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -137,12 +137,16 @@ int runExport(const char* outPath, int bars, const char* cells, float bpm, int s
   if (!openAudio()) {
     std::fprintf(stderr, "Couldn't open audio: %s\n", Mix_GetError());
   } else {
-    SampleBank bank;
-    loadSamples(bank, assetDir);
-    status = exportBeat(outPath, bars, cells, bpm, shuffle, bank);
-    for (Mix_Chunk* chunk : bank.chunk) {
-      if (chunk != nullptr) {
-        Mix_FreeChunk(chunk);
+    if (kit != nullptr) {
+      status = exportBeat(outPath, bars, cells, bpm, shuffle, *kit);
+    } else {
+      SampleBank bank;
+      loadSamples(bank, assetDir);
+      status = exportBeat(outPath, bars, cells, bpm, shuffle, bank);
+      for (Mix_Chunk* chunk : bank.chunk) {
+        if (chunk != nullptr) {
+          Mix_FreeChunk(chunk);
+        }
       }
     }
     Mix_CloseAudio();

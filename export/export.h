@@ -18,8 +18,8 @@ int exportBeat(const char* outPath, int bars, const char* cells, float bpm, int 
                const SampleBank& bank);
 
 // The export as the command line asks for it, before any window: SDL's audio alone on its dummy
-// driver, the mixer opened and the kit loaded from assetDir as start-up does, then exportBeat.
-// Returns exportBeat's status, or 1 after one line on standard error when SDL or the mixer
-// cannot start.
+// driver, the mixer opened and the built-in kit loaded from assetDir as start-up does, or the
+// user's kit when one is given (it stays the caller's), then exportBeat. Returns exportBeat's
+// status, or 1 after one line on standard error when SDL or the mixer cannot start.
 int runExport(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
-              const char* assetDir);
+              const char* assetDir, const SampleBank* kit = nullptr);

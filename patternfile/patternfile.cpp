@@ -29,10 +29,11 @@ const char badTempo[] = "tempo must be a number from 20 to 220";
 const char badShuffle[] = "shuffle must be 'on' or 'off'";
 const char badRow[] = "a row is 16 cells of 'x' or '.'";
 const char tooManyRows[] = "expected 10 rows";
+const char badKit[] = "kit must name a folder by its absolute path";
 
-// What the parser expects next, in file order.
-enum Expect { expectHeader, expectTempo, expectShuffle, expectRow };
-const char* const keyNames[] = {"", "tempo", "shuffle", ""}; // indexed by Expect
+// What the parser expects next, in file order; the kit line may stand before the rows.
+enum Expect { expectHeader, expectTempo, expectShuffle, expectKitOrRow, expectRow };
+const char* const keyNames[] = {"", "tempo", "shuffle", "kit", ""}; // indexed by Expect
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t';
@@ -114,14 +115,6 @@ bool parseRow(const std::string& line, char* cells) {
   return true;
 }
 
-// The sample's file name without folder and extension: "01-openhat".
-std::string sampleName(int track) {
-  std::string path = sampleFiles[track];
-  size_t slash = path.rfind('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  return name.substr(0, name.rfind('.'));
-}
-
 bool saveFailed(const char* path, const char* reason) {
   std::fprintf(stderr, "pocketdrum: %s: %s\n", path, reason);
   return false;
@@ -173,10 +166,31 @@ bool takeKey(const std::string& text, Expect expect, Beat& beat, std::string& me
   return good;
 }
 
+// "kit PATH": PATH is the rest of the line after the blanks, less trailing blanks, and absolute.
+bool takeKit(const std::string& text, int line, Beat& beat, std::string& message) {
+  size_t key = text.find(keyNames[expectKitOrRow]);
+  size_t from = text.find_first_not_of(" \t", key + std::strlen(keyNames[expectKitOrRow]));
+  size_t to = text.find_last_not_of(" \t");
+  std::string path = from == std::string::npos ? std::string() : text.substr(from, to + 1 - from);
+  if (path.empty() || path[0] != '/' || path.size() >= sizeof beat.kit) {
+    message = badKit;
+    return false;
+  }
+  std::memcpy(beat.kit, path.c_str(), path.size() + 1);
+  beat.kitLine = line;
+  return true;
+}
+
 // One line that is neither blank nor a comment, where the file has got to; false with the
 // message when it does not belong there.
-bool takeLine(const std::string& text, Expect& expect, int& rows, Beat& beat,
+bool takeLine(const std::string& text, int line, Expect& expect, int& rows, Beat& beat,
               std::string& message) {
+  if (expect == expectKitOrRow) {
+    expect = expectRow;
+    if (wordsOf(text)[0] == keyNames[expectKitOrRow]) {
+      return takeKit(text, line, beat, message);
+    }
+  }
   switch (expect) {
   case expectHeader:
     if (!takeHeader(text, message)) {
@@ -189,6 +203,7 @@ bool takeLine(const std::string& text, Expect& expect, int& rows, Beat& beat,
       return false;
     }
     break;
+  case expectKitOrRow:
   case expectRow:
     if (rows == trackCount) {
       message = tooManyRows;
@@ -212,6 +227,8 @@ bool parseBeat(const std::string& bytes, Beat& beat, int& line, std::string& mes
   Expect expect = expectHeader;
   int rows = 0;
   line = 0;
+  beat.kit[0] = '\0';
+  beat.kitLine = 0;
   while (at < bytes.size()) {
     size_t end = bytes.find('\n', at);
     if (end == std::string::npos) {
@@ -223,7 +240,7 @@ bool parseBeat(const std::string& bytes, Beat& beat, int& line, std::string& mes
     if (!text.empty() && text.back() == '\r') {
       text.pop_back();
     }
-    if (!blankLine(text) && text[0] != '#' && !takeLine(text, expect, rows, beat, message)) {
+    if (!blankLine(text) && text[0] != '#' && !takeLine(text, line, expect, rows, beat, message)) {
       return false;
     }
   }
@@ -233,7 +250,7 @@ bool parseBeat(const std::string& bytes, Beat& beat, int& line, std::string& mes
     message = notPatternFile;
     return false;
   }
-  if (expect != expectRow) {
+  if (expect < expectKitOrRow) {
     message = expected(expect);
   } else if (rows < trackCount) {
     message = "expected 10 rows, found " + std::to_string(rows);
@@ -308,24 +325,27 @@ std::string tempoText(float bpm) {
   return text;
 }
 
-std::string beatText(const Beat& beat) {
+std::string beatText(const Beat& beat, const SampleBank& kit) {
   std::string text = std::string(header) + "\n";
   text += "tempo " + tempoText(beat.bpm) + "\n";
   text += std::string("shuffle ") + shuffleWords[beat.shuffle ? 1 : 0] + "\n";
+  if (kit.folder[0] != '\0') {
+    text += std::string(keyNames[expectKitOrRow]) + " " + kit.folder + "\n";
+  }
   for (int t = 0; t < trackCount; t++) {
     for (int c = 0; c < stepCount; c++) {
       text += beat.cells[t * stepCount + c] == '1' ? setCell : clearCell;
     }
-    text += "  " + sampleName(t) + "\n";
+    text += std::string("  ") + (kit.name[t][0] != '\0' ? kit.name[t] : "(no file)") + "\n";
   }
   return text;
 }
 
-bool saveBeatFile(const char* path, const Beat& beat) {
+bool saveBeatFile(const char* path, const Beat& beat, const SampleBank& kit) {
   Replacement file;
   const char* reason = beginReplacement(path, file);
   if (reason == nullptr) {
-    std::string text = beatText(beat);
+    std::string text = beatText(beat, kit);
     reason = writeReplacement(file, text.data(), text.size()) ? finishReplacement(file)
                                                               : abandonReplacement(file);
   }
@@ -337,6 +357,8 @@ Beat beatOf(const MachineState& s) {
   std::memcpy(beat.cells, s.pattern, sizeof beat.cells);
   beat.bpm = s.bpm;
   beat.shuffle = s.shuffle;
+  std::memcpy(beat.kit, s.samples.folder, sizeof beat.kit);
+  beat.kitLine = 0;
   return beat;
 }
 

@@ -5,12 +5,14 @@
 
 #include "../machine.h"
 
-// What a pattern file holds: the ten rows of cells, the tempo as the machine stores it and the
-// shuffle flag.
+// What a pattern file holds: the ten rows of cells, the tempo as the machine stores it, the
+// shuffle flag and the user's kit folder, when the beat was saved with one.
 struct Beat {
-  Pattern cells; // '1' set, '0' clear, track-major, as in MachineState
-  float bpm;     // 20.0..220.0
-  int shuffle;   // 0 or 1
+  Pattern cells;            // '1' set, '0' clear, track-major, as in MachineState
+  float bpm;                // 20.0..220.0
+  int shuffle;              // 0 or 1
+  char kit[kitFolderBytes]; // the "kit" line's absolute path; "" when there is none
+  int kitLine;              // the line it stands on, 1-based; 0 when there is none
 };
 
 // Files above this size are refused before they are parsed.
@@ -31,9 +33,9 @@ ReadStatus readBeatFile(const char* path, Beat& beat, std::string& complaint);
 // is about (one past the last line for something missing at the end), or 0 for the whole file.
 bool parseBeat(const std::string& bytes, Beat& beat, int& line, std::string& message);
 
-// The file's text for a beat: the header, the tempo, the shuffle and ten rows, each row followed
-// by its track's sample name.
-std::string beatText(const Beat& beat);
+// The file's text for a beat played on kit: the header, the tempo, the shuffle, the kit line for
+// a kit of the user's, and ten rows, each followed by the name of its track's file.
+std::string beatText(const Beat& beat, const SampleBank& kit);
 
 // The shortest of "%.0f" .. "%.6f" that strtof reads back as the same float.
 std::string tempoText(float bpm);
@@ -42,9 +44,9 @@ std::string tempoText(float bpm);
 // target (the file a symbolic link points to), flushed to disk, then renamed over it. An existing
 // file keeps its permissions; a new one gets 0644 less the umask. On failure writes one line
 // naming the file and the reason to standard error, leaves the old file as it was, returns false.
-bool saveBeatFile(const char* path, const Beat& beat);
+bool saveBeatFile(const char* path, const Beat& beat, const SampleBank& kit);
 
-// The beat the machine is playing now.
+// The beat the machine is playing now, with the folder of the kit it plays.
 Beat beatOf(const MachineState& s);
 
 // Puts a beat into the machine: pattern, tempo with its step length, and shuffle.

@@ -85,16 +85,14 @@ std::string resumeBeat(Beat& beat, ReadStatus& read) {
     read = ReadStatus::missing;
     return moveAside(path, complaint) ? path : std::string();
   }
-  // A kept beat that names a kit whose folder is gone is not refused: it plays on the built-in
-  // kit, with one line saying so. That check belongs here, once the beat can name a kit.
   return path;
 }
 
-bool saveResumedBeat(const char* path, const Beat& beat) {
+bool saveResumedBeat(const char* path, const Beat& beat, const SampleBank& kit) {
   if (!makeFoldersFor(path)) {
     std::string folder(path, std::strrchr(path, '/'));
     std::fprintf(stderr, "pocketdrum: %s: %s\n", folder.c_str(), std::strerror(errno));
     return false;
   }
-  return saveBeatFile(path, beat);
+  return saveBeatFile(path, beat, kit);
 }

@@ -20,4 +20,4 @@ std::string resumeBeat(Beat& beat, ReadStatus& read);
 
 // Saves as saveBeatFile does, first creating the file's folder and its parents, mode 0700, where
 // they are missing. On failure one line naming the file or the folder and the reason.
-bool saveResumedBeat(const char* path, const Beat& beat);
+bool saveResumedBeat(const char* path, const Beat& beat, const SampleBank& kit);

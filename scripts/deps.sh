@@ -6,7 +6,8 @@ set -euo pipefail
 
 # The SDL 1.2 libraries are named together so that apt takes sdl12-compat for all of them.
 run_packages=(cmake make g++ pkg-config
-  libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev libsdl-ttf2.0-dev libx11-dev)
+  libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev libsdl-ttf2.0-dev libx11-dev
+  libsndfile1-dev libsamplerate0-dev)
 # libsdl2-dev: the pad tests attach a virtual game controller in the SDL 2 under the layer
 test_packages=(libgtest-dev libbenchmark-dev libsdl2-dev clang-format xvfb xauth xdotool x11-utils
   lintian # the package test has Debian's checker read the .deb

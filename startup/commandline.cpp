@@ -1,5 +1,5 @@
 // The command line: none, [--sample-exact] [--resume] [FILE], --export OUT.wav|OUT.mid [--bars N]
-// [FILE], --help or --version.
+// [FILE], --help or --version, each with --kit DIR anywhere among the options.
 #include "commandline.h"
 
 #include <cstring>
@@ -11,20 +11,24 @@ namespace {
 const int defaultBars = 4;
 const int maxBars = 999;
 
-const char usage[] = "Usage: pocketdrum [--sample-exact] [--resume] [FILE]\n"
-                     "       pocketdrum --export OUT.wav [--bars N] [FILE]\n"
-                     "       pocketdrum --export OUT.mid [--bars N] [FILE]\n"
-                     "       pocketdrum --help | --version\n"
-                     "\n"
-                     "FILE keeps the pattern, tempo and shuffle: read at start when it exists,\n"
-                     "written on quitting and on Ctrl+S. --resume without FILE keeps them in\n"
-                     "$XDG_DATA_HOME/pocketdrum/last.pdrum (~/.local/share when that is\n"
-                     "unset or relative).\n"
-                     "--export writes FILE's beat, or the start-up beat, for N bars (1..999,\n"
-                     "default 4), without a window: OUT.wav as 44100 Hz 16-bit stereo sound,\n"
-                     "OUT.mid or OUT.midi as General MIDI drum notes on channel 10.\n"
-                     "--sample-exact plays every hit on its exact audio frame, after a constant\n"
-                     "latency of a buffer or two, and leaves the processor idle between frames.\n";
+const char usage[] =
+    "Usage: pocketdrum [--sample-exact] [--resume] [--kit DIR] [FILE]\n"
+    "       pocketdrum [--kit DIR] --export OUT.wav [--bars N] [FILE]\n"
+    "       pocketdrum [--kit DIR] --export OUT.mid [--bars N] [FILE]\n"
+    "       pocketdrum --help | --version\n"
+    "\n"
+    "FILE keeps the pattern, tempo, shuffle and kit: read at start when it\n"
+    "exists, written on quitting and on Ctrl+S. --resume without FILE keeps them in\n"
+    "$XDG_DATA_HOME/pocketdrum/last.pdrum (~/.local/share when that is\n"
+    "unset or relative).\n"
+    "--export writes FILE's beat, or the start-up beat, for N bars (1..999,\n"
+    "default 4), without a window: OUT.wav as 44100 Hz 16-bit stereo sound,\n"
+    "OUT.mid or OUT.midi as General MIDI drum notes on channel 10.\n"
+    "--sample-exact plays every hit on its exact audio frame, after a constant\n"
+    "latency of a buffer or two, and leaves the processor idle between frames.\n"
+    "--kit plays the user's own sounds: in DIR, track n (1..10) plays the first\n"
+    "file whose name is n as two digits and then a non-digit (01-kick.wav,\n"
+    "02 hat.flac ... 10-clap.ogg), in any format libsndfile reads.\n";
 
 // --export's file kinds by extension, matched in any case.
 struct ExportExtension {
@@ -73,7 +77,7 @@ bool exportKindOf(const char* path, ExportKind& kind) {
 }
 
 Options defaults() {
-  return {Action::play, nullptr, nullptr, defaultBars, ExportKind::wav, false, false};
+  return {Action::play, nullptr, nullptr, defaultBars, ExportKind::wav, false, false, nullptr};
 }
 
 } // namespace
@@ -109,6 +113,12 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
         return EX_USAGE;
       }
       read.sampleExact = true;
+    } else if (std::strcmp(arg, "--kit") == 0) {
+      if (read.kit != nullptr || next == nullptr || isOption(next)) {
+        return EX_USAGE;
+      }
+      read.kit = next;
+      i++;
     } else if (std::strcmp(arg, "--bars") == 0) {
       if (barsText != nullptr || next == nullptr) {
         return EX_USAGE;

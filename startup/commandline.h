@@ -25,6 +25,7 @@ struct Options {
   ExportKind exportKind;
   bool resume;      // --resume: with no FILE, the beat is kept in the user's data folder
   bool sampleExact; // --sample-exact: every hit on its exact audio frame
+  const char* kit;  // the user's kit folder with --kit, else null
 };
 
 // Reads argv into options. Returns 0, or EX_USAGE (64) for a command line that makes no sense;

@@ -100,6 +100,26 @@ bool isOggFile(SDL_RWops* file) {
   return ogg;
 }
 
+// The user's kit is decoded to 44100 Hz 16-bit stereo before the mixer opens; a mixer that did
+// not open, or opened another way, would play it as noise.
+bool mixerTakesKit() {
+  int rate = 0;
+  Uint16 format = 0;
+  int channels = 0;
+  if (Mix_QuerySpec(&rate, &format, &channels) == 0) {
+    std::fprintf(stderr, "pocketdrum: the audio device is not open; the kit stays silent\n");
+    return false;
+  }
+  if (rate != audioRate || format != audioFormat || channels != audioChannels) {
+    std::fprintf(stderr,
+                 "pocketdrum: the mixer opened at %d Hz, format 0x%04x, %d channels, not "
+                 "44100 Hz 16-bit stereo; the kit stays silent\n",
+                 rate, format, channels);
+    return false;
+  }
+  return true;
+}
+
 void setUpChannels(const SampleBank& bank) {
   Mix_AllocateChannels(trackCount);
   for (Mix_Chunk* chunk : bank.chunk) {
@@ -121,7 +141,20 @@ bool openAudio() {
   return Mix_OpenAudio(audioRate, audioFormat, audioChannels, audioBufferFrames) == 0;
 }
 
+void nameBuiltInKit(SampleBank& bank) {
+  bank.folder[0] = '\0';
+  for (int t = 0; t < trackCount; t++) {
+    bank.chunk[t] = nullptr;
+    // the file's name without folder and extension: "01-openhat"
+    std::string name = sampleFiles[t];
+    name = name.substr(name.rfind('/') + 1);
+    name = name.substr(0, name.rfind('.'));
+    std::snprintf(bank.name[t], sizeof bank.name[t], "%s", name.c_str());
+  }
+}
+
 void loadSamples(SampleBank& bank, const std::string& assetDir) {
+  nameBuiltInKit(bank);
   for (int t = 0; t < trackCount; t++) {
     std::string path = assetPath(assetDir, sampleFiles[t]);
     SDL_RWops* file = SDL_RWFromFile(path.c_str(), "rb");
@@ -137,7 +170,7 @@ void loadSamples(SampleBank& bank, const std::string& assetDir) {
   }
 }
 
-void loadMachine(MachineState& s, const std::string& assetDir) {
+void loadMachine(MachineState& s, const std::string& assetDir, const SampleBank* kit) {
   openJoystick();
   s.imgGUI = loadBackground(assetDir);
   openFont(s, assetDir);
@@ -153,7 +186,16 @@ void loadMachine(MachineState& s, const std::string& assetDir) {
   }
   drawText(screen, "Loading...", 2, 40, 255, 255, 255);
   SDL_Flip(screen);
-  loadSamples(s.samples, assetDir);
+  if (kit != nullptr) {
+    s.samples = *kit; // decoded before the window opened, for the mixer as it is meant to open
+    if (!mixerTakesKit()) {
+      for (Mix_Chunk*& chunk : s.samples.chunk) {
+        chunk = nullptr;
+      }
+    }
+  } else {
+    loadSamples(s.samples, assetDir);
+  }
   setUpChannels(s.samples);
 }
 

@@ -21,13 +21,17 @@ bool openScreen();
 // with the track labels and the credit, the font, the first picture, the audio device, the ten
 // samples, the channels and their volumes. assetDir is the folder that holds gui.png, the font
 // and sounds/. A missing asset or device is reported on standard error and the machine runs on.
-void loadMachine(MachineState& s, const std::string& assetDir);
+// kit, when given, is the user's kit, already loaded, which plays instead of the built-in one.
+void loadMachine(MachineState& s, const std::string& assetDir, const SampleBank* kit = nullptr);
 
 // Opens the audio device as the machine plays it; false when it could not be opened.
 bool openAudio();
 
-// Loads the kit in track order from assetDir; a slot stays null, with a line on standard error,
-// when its file is missing or not Ogg Vorbis.
+// The built-in kit's names and empty folder, with every slot null.
+void nameBuiltInKit(SampleBank& bank);
+
+// Loads the built-in kit in track order from assetDir, with its names and no folder; a slot
+// stays null, with a line on standard error, when its file is missing or not Ogg Vorbis.
 void loadSamples(SampleBank& bank, const std::string& assetDir);
 
 // Every field but samples and imgGUI at its start-up value; ticks is the tick count read once

@@ -22,6 +22,7 @@ struct LineCase {
   int bars;
   ExportKind kind = ExportKind::wav;
   bool resume = false;
+  const char* kit = nullptr;
 };
 
 const LineCase lineCases[] = {
@@ -97,6 +98,46 @@ const LineCase lineCases[] = {
     {{"--export", "out.wav", "b.txt", "--sample-exact"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--sample-exact", "--sample-exact"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--sample-exact", "--help"}, 0, Action::showHelp, nullptr, nullptr, 4},
+    // --kit anywhere among the options, with or without FILE and --export
+    {{"beat.txt", "--kit", "my kit"},
+     0,
+     Action::play,
+     "beat.txt",
+     nullptr,
+     4,
+     ExportKind::wav,
+     false,
+     "my kit"},
+    {{"--export", "o.wav", "--kit", "k", "--bars", "2"},
+     0,
+     Action::exportBeat,
+     nullptr,
+     "o.wav",
+     2,
+     ExportKind::wav,
+     false,
+     "k"},
+    {{"--kit", "k", "--export", "o.mid", "b.txt"},
+     0,
+     Action::exportBeat,
+     "b.txt",
+     "o.mid",
+     4,
+     ExportKind::midi,
+     false,
+     "k"},
+    {{"--sample-exact", "--kit", "k", "--resume"},
+     0,
+     Action::play,
+     nullptr,
+     nullptr,
+     4,
+     ExportKind::wav,
+     true,
+     "k"},
+    {{"beat.txt", "--kit"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--kit", "--export", "o.wav"}, 64, Action::play, nullptr, nullptr, 4},
+    {{"--kit", "a", "--kit", "b"}, 64, Action::play, nullptr, nullptr, 4},
 };
 
 bool asksSampleExact(const std::vector<const char*>& args) {
@@ -169,6 +210,7 @@ TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
     EXPECT_EQ(options.resume, c.resume);
     EXPECT_EQ(options.sampleExact,
               c.status == 0 && c.action == Action::play && asksSampleExact(c.args));
+    EXPECT_EQ(orNull(options.kit), orNull(c.kit));
 
     // What is printed, and whether the program goes on to start.
     int answer = answerCommandLine(status, options, out, err);
@@ -184,8 +226,8 @@ TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
       EXPECT_EQ(answer, 0);
       EXPECT_EQ(printed.rfind("Usage: pocketdrum", 0), 0u) << printed;
       EXPECT_NE(printed.find("--export OUT.wav [--bars N] [FILE]"), std::string::npos);
-      EXPECT_NE(printed.find("--export OUT.mid [--bars N] [FILE]"), std::string::npos);
-      EXPECT_NE(printed.find("[--resume] [FILE]"), std::string::npos);
+      EXPECT_NE(printed.find("[--kit DIR] --export OUT.mid [--bars N] [FILE]"), std::string::npos);
+      EXPECT_NE(printed.find("[--resume] [--kit DIR] [FILE]"), std::string::npos);
       break;
     case Action::showVersion:
       EXPECT_EQ(answer, 0);

@@ -21,6 +21,7 @@
 #include "harness.h"
 #include "patternfile/patternfile.h"
 #include "sequencer/transport.h"
+#include "startup/startup.h"
 
 namespace {
 
@@ -119,6 +120,8 @@ struct FileCase {
   const char* complaint; // with FILE for the path; null when the file loads
   float bpm = 0.0f;      // what a good file holds
   int shuffle = 0;
+  const char* kit = ""; // the kit line's folder
+  int kitLine = 0;
 };
 
 const FileCase fileCases[] = {
@@ -152,6 +155,9 @@ const FileCase fileCases[] = {
     {"tempo with leading zeros", Place::file, goodWith("tempo 0099.90"), nullptr, 99.9f, 0},
     {"tempo a hair above 20", Place::file, goodWith("tempo 20.000000001"), nullptr, 20.0f, 0},
     {"exactly 64 KiB", Place::file, goodOfSize(64 * 1024), nullptr, 94.0f, 0},
+    {"kit line after a comment, spaced out, spaces and '#' inside, CRLF", Place::file,
+     crlf(head + "# sounds\n\tkit \t /my kits/#1 808 \t\n" + rowLines(trackCount)), nullptr, 94.0f,
+     0, "/my kits/#1 808", 5},
 
     // the whole file
     {"missing folder on the way", Place::underFile, good, "FILE: Not a directory"},
@@ -249,6 +255,17 @@ const FileCase fileCases[] = {
      "FILE:4: a row is 16 cells of 'x' or '.'"},
     {"shuffle repeated", Place::file, head + "shuffle on\n" + rowLines(10),
      "FILE:4: a row is 16 cells of 'x' or '.'"},
+
+    // the kit
+    {"kit without a folder", Place::file, head + "kit \t \n" + rowLines(10),
+     "FILE:4: kit must name a folder by its absolute path"},
+    {"kit with a relative folder", Place::file, head + "kit kits/808\n" + rowLines(10),
+     "FILE:4: kit must name a folder by its absolute path"},
+    {"kit before the shuffle", Place::file, "pocketdrum pattern 1\ntempo 94\nkit /k\nshuffle off\n",
+     "FILE:3: expected 'shuffle'"},
+    {"kit twice", Place::file, head + "kit /a\nkit /b\n" + rowLines(10),
+     "FILE:5: a row is 16 cells of 'x' or '.'"},
+    {"kit after the rows", Place::file, good + "kit /k\n", "FILE:14: expected 10 rows"},
     {"bad row in a CRLF file", Place::file,
      crlf(head + rowLines(2) + "x.x\n" + rowLines(7, "\n", 3)),
      "FILE:6: a row is 16 cells of 'x' or '.'"},
@@ -303,6 +320,8 @@ TEST(PatternFile, EachFileIsReadOrRefusedWithItsLine) {
     ASSERT_EQ(status, ReadStatus::loaded) << complaint;
     EXPECT_EQ(beat.bpm, c.bpm);
     EXPECT_EQ(beat.shuffle, c.shuffle);
+    EXPECT_STREQ(beat.kit, c.kit);
+    EXPECT_EQ(beat.kitLine, c.kitLine);
     for (int t = 0; t < trackCount; t++) {
       for (int s = 0; s < stepCount; s++) {
         EXPECT_EQ(beat.cells[t * stepCount + s], rows[t][s] == 'x' ? '1' : '0')
@@ -342,20 +361,71 @@ Beat beatOfRows(float bpm, int shuffle) {
   return beat;
 }
 
-TEST(PatternFile, WrittenTextNamesEachTracksSample) {
-  EXPECT_EQ(beatText(beatOfRows(94.0f, 0)), "pocketdrum pattern 1\n"
-                                            "tempo 94\n"
-                                            "shuffle off\n"
-                                            "x...x.......x...  01-openhat\n"
-                                            "..x...x.x.x...x.  02-closedhat\n"
-                                            "x......x...x....  03-bassdrum\n"
-                                            "....x.......x...  04-snare\n"
-                                            ".........x..x..x  05-altsnare\n"
-                                            ".......x..x...x.  06-altsnare2\n"
-                                            "..x..x..x..x..x.  07-ridecym\n"
-                                            ".......x...x....  08-floortom\n"
-                                            "..x...x.x.x...x.  09-congafiltered\n"
-                                            ".......x..x.....  10-altsnare3\n");
+// The built-in kit's names, as start-up gives them.
+const SampleBank& builtInKit() {
+  static SampleBank kit;
+  nameBuiltInKit(kit);
+  return kit;
+}
+
+// A kit of the user's: a folder with spaces and a '#', files named "NN x" but one track without.
+const SampleBank& userKit() {
+  static SampleBank kit = {};
+  for (int t = 0; t < trackCount; t++) {
+    std::snprintf(kit.name[t], sizeof kit.name[t], t == 3 ? "" : "%02d x", t + 1);
+  }
+  std::snprintf(kit.folder, sizeof kit.folder, "%s", "/home/me/my kits/#1 808");
+  return kit;
+}
+
+TEST(PatternFile, WrittenTextNamesEachTracksFileAndReadsBack) {
+  const struct {
+    const char* name;
+    const SampleBank& kit;
+    const char* text;
+  } cases[] = {
+      {"the built-in kit", builtInKit(),
+       "pocketdrum pattern 1\n"
+       "tempo 94\n"
+       "shuffle off\n"
+       "x...x.......x...  01-openhat\n"
+       "..x...x.x.x...x.  02-closedhat\n"
+       "x......x...x....  03-bassdrum\n"
+       "....x.......x...  04-snare\n"
+       ".........x..x..x  05-altsnare\n"
+       ".......x..x...x.  06-altsnare2\n"
+       "..x..x..x..x..x.  07-ridecym\n"
+       ".......x...x....  08-floortom\n"
+       "..x...x.x.x...x.  09-congafiltered\n"
+       ".......x..x.....  10-altsnare3\n"},
+      {"a kit of the user's", userKit(),
+       "pocketdrum pattern 1\n"
+       "tempo 94\n"
+       "shuffle off\n"
+       "kit /home/me/my kits/#1 808\n"
+       "x...x.......x...  01 x\n"
+       "..x...x.x.x...x.  02 x\n"
+       "x......x...x....  03 x\n"
+       "....x.......x...  (no file)\n"
+       ".........x..x..x  05 x\n"
+       ".......x..x...x.  06 x\n"
+       "..x..x..x..x..x.  07 x\n"
+       ".......x...x....  08 x\n"
+       "..x...x.x.x...x.  09 x\n"
+       ".......x..x.....  10 x\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text = beatText(beatOfRows(94.0f, 0), c.kit);
+    EXPECT_EQ(text, c.text);
+    Beat back;
+    int line = 0;
+    std::string message;
+    ASSERT_TRUE(parseBeat(text, back, line, message)) << line << ": " << message;
+    EXPECT_STREQ(back.kit, c.kit.folder);
+    EXPECT_EQ(back.kitLine, c.kit.folder[0] != '\0' ? 4 : 0);
+    EXPECT_STREQ(back.cells, beatOfRows(94.0f, 0).cells);
+  }
 }
 
 float nextFloatUp(float f) {
@@ -402,7 +472,7 @@ void expectRoundTrip(float bpm, size_t& wrong, std::string& firstWrong) {
   Beat in;
   int line = 0;
   std::string message;
-  if (!parseBeat(beatText(out), in, line, message) || in.bpm != bpm ||
+  if (!parseBeat(beatText(out, builtInKit()), in, line, message) || in.bpm != bpm ||
       labelOf(in.bpm) != labelOf(bpm)) {
     if (wrong++ == 0) {
       char text[80];
@@ -456,7 +526,7 @@ mode_t modeOf(const std::string& path) {
 
 TEST(PatternFile, SaveWritesTheBeatAndKeepsTheFilesMode) {
   const Beat beat = beatOfRows(123.4f, 1);
-  const std::string text = beatText(beat);
+  const std::string text = beatText(beat, userKit());
   const struct {
     const char* name;
     mode_t umask;
@@ -480,7 +550,7 @@ TEST(PatternFile, SaveWritesTheBeatAndKeepsTheFilesMode) {
     }
     mode_t old = umask(c.umask);
     testing::internal::CaptureStderr();
-    bool saved = saveBeatFile(path.c_str(), beat);
+    bool saved = saveBeatFile(path.c_str(), beat, userKit());
     std::string errors = testing::internal::GetCapturedStderr();
     umask(old);
     EXPECT_TRUE(saved) << errors;
@@ -494,6 +564,7 @@ TEST(PatternFile, SaveWritesTheBeatAndKeepsTheFilesMode) {
     EXPECT_EQ(back.bpm, beat.bpm);
     EXPECT_EQ(back.shuffle, beat.shuffle);
     EXPECT_STREQ(back.cells, beat.cells);
+    EXPECT_STREQ(back.kit, userKit().folder);
   }
 }
 
@@ -526,11 +597,11 @@ TEST(PatternFile, SaveThroughASymbolicLinkReplacesItsTarget) {
     fs::path linkedTo = fs::read_symlink(link);
 
     mode_t old = umask(022);
-    EXPECT_TRUE(saveBeatFile(link.c_str(), beat));
+    EXPECT_TRUE(saveBeatFile(link.c_str(), beat, builtInKit()));
     umask(old);
     EXPECT_TRUE(fs::is_symlink(link)) << "the link stays a link";
     EXPECT_EQ(fs::read_symlink(link), linkedTo);
-    EXPECT_EQ(contentsOf(target), beatText(beat));
+    EXPECT_EQ(contentsOf(target), beatText(beat, builtInKit()));
     EXPECT_EQ(modeOf(target), c.targetExists ? 0640u : 0644u);
   }
 }
@@ -561,7 +632,7 @@ TEST(PatternFile, AFailedSaveSaysWhyAndLeavesTheOldFile) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     testing::internal::CaptureStderr();
-    bool saved = saveBeatFile(c.path.c_str(), beatOfRows(94.0f, 0));
+    bool saved = saveBeatFile(c.path.c_str(), beatOfRows(94.0f, 0), builtInKit());
     std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_FALSE(saved);
     EXPECT_EQ(errors, "pocketdrum: " + c.path + ": " + c.reason + "\n");
@@ -595,7 +666,7 @@ TEST(PatternFile, AppliedBeatPlaysAsIfSetByTheButtons) {
     EXPECT_EQ(fromFile.shuffle, 1);
     EXPECT_STREQ(fromFile.pattern, beatOfRows(bpm, 1).cells);
     Beat back = beatOf(fromFile);
-    EXPECT_EQ(beatText(back), beatText(beatOfRows(bpm, 1)));
+    EXPECT_EQ(beatText(back, fromFile.samples), beatText(beatOfRows(bpm, 1), builtInKit()));
   }
 }
 

@@ -407,6 +407,46 @@ def asset_cases(program, asset_dir):
         return check_runs_on(run, ASSETS, [])
 
     cases.append(Case("bad asset", "all twelve broken together", all_broken))
+
+    def users_kit():
+        # The built-in Ogg files under other names, as a kit of the user's; one of them broken.
+        work = workdir_with_assets(asset_dir)
+        kit, moved = os.path.join(work, "my kit"), os.path.join(work, "moved kit")
+        os.mkdir(kit)
+        for track, sample in enumerate(SAMPLES, 1):
+            shutil.copy(os.path.join(asset_dir, sample), os.path.join(kit, "%02d mine.ogg" % track))
+        with open(os.path.join(kit, "03 mine.ogg"), "wb") as f:
+            f.write(TEXT)
+        failures = []
+
+        def expect(what, args, folder, kit_line):
+            """It runs and quits with status 0, says only that 03 is silent, and the quit saves
+            the kit line and the kit's names."""
+            run = run_program([program] + args, work, sdl_env())
+            if not run.alive or run.status != 0:
+                failures.append("%s: did not run and exit 0 on SIGTERM (%s)" %
+                                (what, describe(run)))
+            if not (run.stderr.startswith("pocketdrum: %s/03 mine.ogg: " % folder) and
+                    run.stderr.endswith("; that track stays silent\n") and
+                    run.stderr.count("\n") == 1):
+                failures.append("%s: stderr %r" % (what, run.stderr))
+            lines = open(os.path.join(work, "beat.txt")).read().splitlines()
+            names = [line[18:] for line in lines[4:]]
+            if lines[3:4] != [kit_line] or names != ["%02d mine" % t for t in range(1, 11)]:
+                failures.append("%s: the file holds %r" % (what, lines))
+
+        try:
+            expect("--kit", ["--kit", "my kit", "beat.txt"], "my kit", "kit " + kit)
+            expect("the file's kit", ["beat.txt"], kit, "kit " + kit)
+            os.rename(kit, moved)  # a kit line naming a folder that is gone: the export test
+            expect("--kit over the file's", ["beat.txt", "--kit", "moved kit"], "moved kit",
+                   "kit " + moved)
+        finally:
+            shutil.rmtree(work)
+        return failures
+
+    cases.append(Case("user's kit", "played live, kept in the pattern file, replaced by --kit",
+                      users_kit))
     return cases
 
 

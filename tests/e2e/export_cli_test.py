@@ -1,8 +1,8 @@
 """`pocketdrum --export` as a user runs it: with no display and no sound server to be had, the
-start-up beat or a pattern file's beat lands in a WAV file with every hit on its step's frame, or
-in a Standard MIDI File with every note on its step's tick, read back by an independent reader
-(python3-mido); a FILE that cannot be read, an OUT of another kind and an OUT that cannot be
-written leave nothing behind.
+start-up beat or a pattern file's beat lands in a WAV file with every hit on its step's frame, on
+the built-in kit or on the user's, or in a Standard MIDI File with every note on its step's tick,
+read back by an independent reader (python3-mido); a FILE or a kit folder that cannot be read, an
+OUT of another kind and an OUT that cannot be written leave nothing behind.
 
 usage: export_cli_test.py PROGRAM REPO [--sanitized]
 
@@ -203,6 +203,8 @@ def body(c, program, repo, env, folder):
                 "an export of %s is refused with status 65 and writes nothing" % name,
                 "status %d, %r, %r" % (status, said, told))
 
+    kit_checks(c, program, repo, env, folder)
+
     # An OUT that cannot be written: one line naming it and why, status 73, nothing left; an
     # OUT of another kind: the usage, naming both kinds, status 64, nothing written.
     for taken in ("taken.wav", "taken.mid"):
@@ -225,6 +227,80 @@ def body(c, program, repo, env, folder):
                 "an export to %s fails with status %d and leaves nothing" %
                 (name, 64 if reason is None else 73),
                 "status %d, %r, %r" % (status, said, complaint))
+
+
+def run(program, repo, env, *args):
+    done = subprocess.run([program] + list(args), cwd=repo, env=env, capture_output=True,
+                          text=True, timeout=120)
+    return done.returncode, done.stdout, done.stderr
+
+
+def no_file_lines(kit, tracks):
+    return "".join("pocketdrum: %s: no file for track %02d; that track stays silent\n" % (kit, t)
+                   for t in tracks)
+
+
+def kit_checks(c, program, repo, env, folder):
+    """The user's kit in the export: its hat where the hat is due, from --kit or from the file's
+    kit line; and the folders that cannot be a kit, refused before anything else starts. (The
+    process test plays a kit live and saves it.)"""
+    kit, empty = os.path.join(folder, "my kit"), os.path.join(folder, "empty kit")
+    os.mkdir(kit)
+    os.mkdir(empty)
+    # a mono hat of 2205 frames, which the export must play at the mixer's volume on both sides
+    hat = os.path.join(kit, "02 my hat.wav")
+    subprocess.run(["sox", "-n", "-D", "-r", "44100", "-b", "16", "-c", "1", hat, "synth", "0.05",
+                    "sine", "3000", "vol", "0.5"], check=True)
+    with wave.open(hat, "rb") as w:
+        mono = array.array("h")
+        mono.frombytes(w.readframes(w.getnframes()))
+    heard = [int(v * 12 / 128) for v in mono for _ in (0, 1)]  # truncated toward zero
+    beat, remembered, gone = (os.path.join(folder, n) for n in ("b.txt", "kit.txt", "gone.txt"))
+    for path, kit_line in ((beat, None), (remembered, "kit  %s  " % kit), (gone, "kit /no/kit")):
+        pattern_file(path, "120", True)
+        with open(path) as f:
+            lines = f.read().split("\n")
+        with open(path, "w") as f:
+            f.write("\n".join(lines[:3] + [kit_line or ""] + lines[3:]))
+    due = [due_frame(i, 120.0, True) for i in range(32) if i % 16 in HAT_COLUMNS]
+    out = os.path.join(folder, "kit.wav")
+    for what, args in (("--kit", ["--kit", kit, beat]), ("the file's kit line", [remembered])):
+        status, said, complaint = run(program, repo, env, "--export", out, "--bars", "2", *args)
+        c.check(status == 0 and complaint == no_file_lines(kit, [1] + list(range(3, 11))),
+                "a beat exports with the user's kit from " + what,
+                "status %d, %r, %r" % (status, said, complaint))
+        _, samples = read_wav(out) if status == 0 else (None, [])
+        played = [samples[2 * d:2 * d + len(heard)].tolist() == heard for d in due]
+        c.check(all(played) and not any(samples[2 * (due[0] - 16):2 * due[0]]),
+                "the user's hat, mono on both sides, on every due frame, from " + what,
+                "hits played as the file holds them: %s" % played)
+
+    # Folders that cannot be the kit: status 66 before anything starts, live or exported.
+    locked, missing = os.path.join(folder, "locked"), os.path.join(folder, "no kit")
+    notes, refused = os.path.join(folder, "notes.txt"), os.path.join(folder, "never.wav")
+    os.mkdir(locked, 0)
+    for name, kit_args, status_wanted, wanted in (
+            ("a folder that is not there", ["--kit", missing], 66,
+             "pocketdrum: %s: No such file or directory\n" % missing),
+            ("a plain file", ["--kit", notes], 66, "pocketdrum: %s: Not a directory\n" % notes),
+            ("an unreadable folder", ["--kit", locked], 66,
+             "pocketdrum: %s: Permission denied\n" % locked),
+            ("a folder without sounds", ["--kit", empty], 66, no_file_lines(empty, range(1, 11)) +
+             "pocketdrum: %s: no sound of the kit could be loaded\n" % empty),
+            ("a file's kit line naming a folder that is not there", [gone], 66,
+             "pocketdrum: %s:4: kit folder /no/kit: No such file or directory\n" % gone),
+            ("a pattern file that cannot be read, before the kit", ["--kit", missing, notes], 65,
+             "pocketdrum: %s:1: not a pattern file\n" % notes)):
+        if name == "an unreadable folder" and os.geteuid() == 0:
+            c.skip(name, "root reads any folder")
+            continue
+        for mode, extra in (("live", []), ("export", ["--export", refused])):
+            status, said, complaint = run(program, repo, env, *(kit_args + extra))
+            c.check((status, said, complaint) == (status_wanted, "", wanted) and
+                    not os.path.exists(refused),
+                    "%s, %s: status %d before any window" % (name, mode, status_wanted),
+                    "status %d, %r, %r" % (status, said, complaint))
+    os.chmod(locked, 0o700)
 
 
 def main():

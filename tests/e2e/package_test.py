@@ -78,6 +78,8 @@ def check_package(c, deb):
     runtime = [n for n in names if n.startswith(("libsdl-image", "libsdl-mixer", "libsdl-ttf"))]
     c.check(len(runtime) == 3, "Depends holds the runtime libraries that dpkg-shlibdeps found",
             field)
+    kit = [n for n in names if n.startswith(("libsndfile", "libsamplerate"))]
+    c.check(len(kit) == 2, "Depends holds the libraries that decode a user's kit", field)
     # dpkg-deb -c: mode, owner, size, date, time, then the path
     listed = {line.split(None, 5)[5] for line in run(["dpkg-deb", "-c", deb]).stdout.splitlines()}
     missing = [p for p in INSTALLED if "./usr/" + p not in listed]
