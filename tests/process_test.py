@@ -597,19 +597,23 @@ def kept_beat():
 
 
 # name; XDG_DATA_HOME (None unset, "@" a folder not made yet, anything else as it is); FILE or
-# None; the files already in DATA/pocketdrum; whether last.pdrum is refused at start
+# None; the files already in DATA/pocketdrum; what last.pdrum gets at start: None, "refused" (moved
+# aside) or "kit gone" (its kit folder is gone: the built-in kit plays, and the save says so)
+GONE_KIT = kept_beat().replace("shuffle on\n", "shuffle on\nkit /nonexistent/my kit\n")
 RESUME_CASES = [
-    ("XDG_DATA_HOME unset: ~/.local/share, folders made 0700", None, None, {}, False),
-    ("XDG_DATA_HOME empty: ~/.local/share", "", None, {}, False),
+    ("XDG_DATA_HOME unset: ~/.local/share, folders made 0700", None, None, {}, None),
+    ("XDG_DATA_HOME empty: ~/.local/share", "", None, {}, None),
     ("XDG_DATA_HOME relative: ~/.local/share, nothing made under the working folder", "data",
-     None, {}, False),
-    ("XDG_DATA_HOME absolute: there, its missing parents made 0700", "@", None, {}, False),
+     None, {}, None),
+    ("XDG_DATA_HOME absolute: there, its missing parents made 0700", "@", None, {}, None),
     ("a kept beat is played and saved back as it was", "@", None,
-     {"last.pdrum": kept_beat()}, False),
+     {"last.pdrum": kept_beat()}, None),
     ("a refused last.pdrum is renamed over an older .refused, and the machine starts afresh", None,
-     None, {"last.pdrum": REFUSED, "last.pdrum.refused": "an older one\n"}, True),
+     None, {"last.pdrum": REFUSED, "last.pdrum.refused": "an older one\n"}, "refused"),
+    ("a kept beat whose kit folder is gone plays on the built-in kit", None, None,
+     {"last.pdrum": GONE_KIT}, "kit gone"),
     ("with FILE, FILE keeps the beat and the data folder is left alone", None, "beat.pdrum", {},
-     False),
+     None),
 ]
 
 
@@ -646,16 +650,22 @@ def resume_check(program, asset_dir, xdg, file, present, refused):
         if not run.alive or run.status != 0:
             failures.append("did not run and exit 0 on SIGTERM (%s)" % describe(run))
         said = run.stderr.splitlines()
-        if refused and (len(said) != 1 or not said[0].startswith("pocketdrum: %s:2: " % kept) or
-                        "last.pdrum.refused" not in said[0]):
+        if refused == "refused" and (len(said) != 1 or
+                                     not said[0].startswith("pocketdrum: %s:2: " % kept) or
+                                     "last.pdrum.refused" not in said[0]):
             failures.append("want one line naming %s:2 and last.pdrum.refused: %r" % (kept, said))
+        if refused == "kit gone" and (len(said) != 1 or not said[0].startswith(
+                "pocketdrum: %s:4: kit folder /nonexistent/my kit: " % kept) or
+                                      "the built-in kit plays instead" not in said[0]):
+            failures.append("want one line naming %s:4 and the built-in kit: %r" % (kept, said))
         if not refused and said:
             failures.append("wrote to stderr: %r" % run.stderr[-1500:])
-        if refused and text_of(kept + ".refused") != REFUSED:
+        if refused == "refused" and text_of(kept + ".refused") != REFUSED:
             failures.append("last.pdrum.refused holds %r" % text_of(kept + ".refused"))
         # a kept beat comes back as it was; otherwise the start-up beat is saved
         saved = text_of(os.path.join(work, file) if file else kept) or ""
-        want = present["last.pdrum"] if present and not refused else START_BEAT
+        want = {None: present.get("last.pdrum", START_BEAT), "refused": START_BEAT,
+                "kit gone": kept_beat()}[refused]
         if not saved.startswith(want) or file and os.path.exists(folder):
             failures.append("saved %r; data folder made: %s" % (saved[:60], os.path.exists(folder)))
         modes = [oct(os.stat(p).st_mode & 0o777) if os.path.isdir(p) else None for p in made]
