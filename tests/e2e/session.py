@@ -34,10 +34,10 @@ FRAME_BYTES = 2 * CHANNELS
 # The physics that every tolerance is made of.
 AUDIO_PERIOD_MS = 512 * 1000.0 / RATE  # one mixer buffer, 11.61 ms: a hit starts on its boundary
 FRAME_MS = 1000.0 / 60  # one display frame at 60 Hz: an event waits at most this for the loop
-# A busy machine keeps the program's threads waiting for a processor now and then, each wait
-# taking the hits due meanwhile a buffer or two late. A hit just before which one of them waited
-# this long without a break (ms) is not judged for its timing: the machine delayed it, not the
-# program.
+# A busy machine keeps the threads of the program, the display server and the sound server
+# waiting for a processor now and then, each wait taking the hits due meanwhile a buffer or two
+# late. A hit just before which one of them waited this long without a break (ms) is not judged
+# for its timing: the machine delayed it, not the program.
 WAIT_LIMIT_MS = AUDIO_PERIOD_MS / 2
 
 STEP_MS_94 = 15000.0 / 94  # one sixteenth at the start-up tempo
@@ -449,21 +449,23 @@ def last_sound(samples, level=0):
     return 0
 
 
-def longest_wait(pid, last):
-    """How long (ms) the thread of process pid that has waited longest for a processor without a
-    break has been waiting, as of now, from the kernel's scheduler statistics (0 where it keeps
-    none). A thread counts as waiting throughout the time between two calls when its total wait
-    grew by at least half that time. last holds, between calls, the time of the call and each
-    thread's total wait and current wait."""
+def longest_wait(pids, last):
+    """How long (ms) the thread of the processes pids that has waited longest for a processor
+    without a break has been waiting, as of now, from the kernel's scheduler statistics (0 where
+    it keeps none). A thread counts as waiting throughout the time between two calls when its
+    total wait grew by at least half that time. last holds, between calls, the time of the call
+    and each thread's total wait and current wait."""
     now = time.monotonic()
     since = now - last.get("at", now)
     last["at"] = now
-    try:
-        tids = os.listdir("/proc/%d/task" % pid)
-    except OSError:
-        return 0.0
+    threads = []
+    for pid in pids:
+        try:
+            threads += [(pid, tid) for tid in os.listdir("/proc/%d/task" % pid)]
+        except OSError:
+            pass
     longest = 0.0
-    for tid in tids:
+    for pid, tid in threads:
         try:
             with open("/proc/%d/task/%s/schedstat" % (pid, tid)) as f:
                 total = int(f.read().split()[1]) / 1e6
@@ -478,8 +480,9 @@ def longest_wait(pid, last):
 
 
 class Waits:
-    """How long the program's threads were kept waiting for a processor: each look (t, ms) says
-    one of them had been waiting ms without a break at t (s on the monotonic clock)."""
+    """How long the threads on a hit's way (the program's, the display server's, the sound
+    server's) were kept waiting for a processor: each look (t, ms) says one of them had been
+    waiting ms without a break at t (s on the monotonic clock)."""
 
     def __init__(self):
         self.times = []
@@ -1161,7 +1164,10 @@ class Session:
             t = time.monotonic()
             self.clock.look(t, self.recording.frames_so_far())
             if self.proc is not None:
-                self.waits.look(t, longest_wait(self.proc.pid, last))
+                # a hit goes from the program through the display server, which each frame
+                # waits on, and the sound server
+                self.waits.look(t, longest_wait((self.proc.pid, self.xvfb.pid, self.pulse.pid),
+                                                last))
             time.sleep(0.002)
 
     def timeline(self, t_from, t_to):
@@ -1421,8 +1427,8 @@ class Take:
     times and stretch: the hits and, for each, the unbroken stretch of the stream it lies in.
     wild: (time, stretch) of onsets that may be the stream resuming after a gap rather than
     hits, left out of times. breaks: how often the stream broke. delayed: for each hit, whether
-    one of the program's threads was kept waiting WAIT_LIMIT_MS or more without a break just
-    before it (waited gives the longest such wait in ms for each onset; None when unknown)."""
+    a thread of the program or of a server on its way was kept waiting WAIT_LIMIT_MS or more
+    without a break just before it (waited gives the longest such wait in ms for each onset; None when unknown)."""
 
     def __init__(self, times, stretch, resumed, breaks, waited=None):
         waited = waited if waited is not None else [0.0] * len(times)
@@ -1530,23 +1536,22 @@ def check_on_grid(s, c, grid, what):
     period of the grid on which the largest distance is least (Grid.centred). A hit sounds 0 to
     1 period after its step is due, at the next buffer head: that spreads the hits over one
     period, half a period either side of the grid. The other half period either side is for
-    what still moves a hit: the program's threads waited under WAIT_LIMIT_MS before each judged
-    hit, and the sound server and the recording go their own way too. When the machine delayed
+    what still moves a hit: the threads on its way waited under WAIT_LIMIT_MS at a stretch
+    before each judged hit, and the recording's clock is that close. When the machine delayed
     more than half the hits, too few are left to judge and the check says so."""
     delayed = sum(grid.delayed)
-    if delayed > len(grid.times) / 2:
-        if not s.sanitized:
-            c.skip(what, "the machine kept the program waiting before %d of %d hits" %
-                   (delayed, len(grid.times)))
+    if delayed > len(grid.times) / 2 and not s.sanitized:
+        c.skip(what, "the machine kept the threads on the hits' way waiting before %d of %d "
+               "hits" % (delayed, len(grid.times)))
         return True
     worst = grid.worst()
     return check_timing(
         s, c, worst <= AUDIO_PERIOD_MS,
-        "%s within one audio period (%.1f ms: half a period of buffering and half a period for "
-        "the sound's way) of a straight grid" % (what, AUDIO_PERIOD_MS),
-        "worst %.2f ms over %d hits, %d not judged (the program's threads kept waiting %.1f ms "
-        "or more); beyond: %s" % (worst, len(grid.times) - delayed, delayed, WAIT_LIMIT_MS,
-                                  grid.outliers(AUDIO_PERIOD_MS)))
+        "%s within one audio period (%.1f ms: half a period of buffering, half a period for the "
+        "rest of the way) of a straight grid" % (what, AUDIO_PERIOD_MS),
+        "worst %.2f ms over %d hits; %d not judged, the threads on their way kept waiting "
+        "%.1f ms or more; beyond: %s" % (worst, len(grid.times) - delayed, delayed,
+                                         WAIT_LIMIT_MS, grid.outliers(AUDIO_PERIOD_MS)))
 
 
 def background_reference(repo):
