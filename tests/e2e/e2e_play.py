@@ -4,8 +4,9 @@ entered from the keyboard sounds in time bar after bar, and Space stops the soun
 import time
 
 from session import (AUDIO_PERIOD_MS, check_on_grid, check_timing, FRAME_MS, PRESET_B,
-                     STEP_LABEL, STEP_MS_94, detect_onsets, grid_cells, is_red_text, is_white, last_sound, peak,
-                     period_tolerance, play_row, readable_start, run, stream_held, text_mask)
+                     STEP_LABEL, STEP_MS_94, detect_onsets, grid_cells, is_red_text, is_white,
+                     last_sound, peak, period_tolerance, play_row, readable_start, run,
+                     stream_held, text_mask)
 
 BEAT_MS = 4 * STEP_MS_94  # 638.3 ms: one bass drum on each beat
 BASS = 2  # the bass drum's track

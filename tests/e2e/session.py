@@ -1428,7 +1428,8 @@ class Take:
     wild: (time, stretch) of onsets that may be the stream resuming after a gap rather than
     hits, left out of times. breaks: how often the stream broke. delayed: for each hit, whether
     a thread of the program or of a server on its way was kept waiting WAIT_LIMIT_MS or more
-    without a break just before it (waited gives the longest such wait in ms for each onset; None when unknown)."""
+    without a break just before it (waited gives the longest such wait in ms for each onset,
+    or None when unknown)."""
 
     def __init__(self, times, stretch, resumed, breaks, waited=None):
         waited = waited if waited is not None else [0.0] * len(times)
