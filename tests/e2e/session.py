@@ -1367,8 +1367,8 @@ class Session:
         (hit times in ms). A take in which the sound stream broke (a dropout, or a shift of the
         buffer boundaries: the sound server's hiccup, not the program's timing), or in which the
         machine delayed more than a quarter of the hits, is noted and played again, up to
-        attempts times; then the take with the most hits left to judge is returned, to be
-        judged a stretch at a time and without the delayed hits."""
+        attempts times; then the take that broke least (and of those, the least delayed) is
+        returned, to be judged a stretch at a time and without the delayed hits."""
         takes = []
         for attempt in range(attempts):
             _, start = self.keydown("space")
@@ -1390,7 +1390,7 @@ class Session:
                             (take.breaks, delayed, len(take.times), attempt + 1,
                              "; playing again" if attempt + 1 < attempts else ""))
             time.sleep(0.3)
-        return max(takes, key=Take.judgeable)
+        return min(takes, key=lambda t: (t.breaks, sum(t.delayed)))
 
     # --- tear-down
 
@@ -1439,14 +1439,6 @@ class Take:
         self.wild = [(times[j], stretch[j]) for j in sorted(resumed)]
         self.breaks = breaks
         self.start = self.stop = None
-
-    def judgeable(self):
-        """How many hits neither the machine delayed nor a break left in a stretch of fewer
-        than four."""
-        count = {}
-        for s in self.stretch:
-            count[s] = count.get(s, 0) + 1
-        return sum(1 for s, late in zip(self.stretch, self.delayed) if count[s] >= 4 and not late)
 
     def grid(self, period, shuffle=False):
         """The grid of these hits, each stretch with its own origin."""
