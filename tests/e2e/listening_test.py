@@ -5,11 +5,14 @@ a stream. A break must only split the take into stretches; a fault of the progra
 
 import array
 import math
+import os
 import random
+import subprocess
 import sys
+import time
 
 from session import (AUDIO_PERIOD_MS, RATE, STEP_MS_94, WAIT_LIMIT_MS, Checks, Pairing, Take,
-                     detect_onsets, stream_stretches)
+                     detect_onsets, longest_wait, stream_stretches)
 
 BEAT_MS = 4 * STEP_MS_94
 BUFFER = 512
@@ -207,6 +210,32 @@ def body(c):
                 "%s: %s" % (what, "caught" if caught else "within a period of the grid"),
                 "worst %.2f ms, %d missing, %d doubled, %d gaps judged" %
                 (worst, missing, doubled, len(grid.gaps())))
+
+    # The waits are the kernel's: two busy processes sharing one processor take turns, each
+    # waiting while the other runs, and a sleeping process waits for nothing (once started).
+    cpu = min(os.sched_getaffinity(0))
+    for what, code, copies, waits in [("two busy processes on one processor", "while 1: pass", 2,
+                                       True),
+                                      ("a sleeping process", "import time; time.sleep(9)", 1,
+                                       False)]:
+        procs = [subprocess.Popen([sys.executable, "-c", code]) for _ in range(copies)]
+        last, longest = {}, 0.0
+        try:
+            for p in procs:
+                os.sched_setaffinity(p.pid, {cpu})
+            time.sleep(0.5)  # started, and asleep or busy
+            longest_wait([p.pid for p in procs], last)
+            end = time.monotonic() + 0.5
+            while time.monotonic() < end:
+                longest = max(longest, longest_wait([p.pid for p in procs], last))
+                time.sleep(0.002)
+        finally:
+            for p in procs:
+                p.kill()
+                p.wait()
+        c.check((longest >= 1.0) == waits,
+                "%s: %s" % (what, "kept waiting" if waits else "never kept waiting"),
+                "longest wait without a break %.1f ms" % longest)
 
     # A live take against the export of the same beat, hit for hit.
     for shuffle in (False, True):
