@@ -1,7 +1,7 @@
 """Shuffle: x shows "SHFL" and splits each pair of sixteenths 5 : 3, the long gap after the odd
 steps (the first of each pair, column 0 among them); x again evens them out and hides it."""
 
-from session import (AUDIO_PERIOD_MS, check_timing, FRAME_MS, SHUFFLE_LABEL, STEP_MS_94,
+from session import (AUDIO_PERIOD_MS, check_on_grid, FRAME_MS, SHUFFLE_LABEL, STEP_MS_94,
                      background_reference, period_tolerance, play_row, run, shadow_ok,
                      split_tolerance, stream_held, text_mask)
 
@@ -29,6 +29,18 @@ def play(s, c, seconds, shuffle):
     return take.times, grid
 
 
+def gaps_near(c, gaps, want, what):
+    """Each gap (ms) between two hits the machine did not delay is want, give or take an audio
+    period (each hit comes 0 to 1 period after its step) and a frame. With fewer than four such
+    gaps the machine was too busy to judge them, and the check says so."""
+    if len(gaps) < 4:
+        c.skip(what, "only %d gaps between hits the machine did not delay" % len(gaps))
+        return
+    slack = AUDIO_PERIOD_MS + FRAME_MS
+    c.check(all(abs(g - want) <= slack for g in gaps), what,
+            "range %.1f .. %.1f ms over %d gaps" % (min(gaps), max(gaps), len(gaps)))
+
+
 def body(s, c, args):
     background = background_reference(args.repo)
     if not c.check(background is not None, "assets/gui.png reads as a 320 x 240 picture"):
@@ -49,13 +61,9 @@ def body(s, c, args):
     # the first hit is step 1, an odd step: the gaps after places 0, 2, 4 ... are the long ones
     longs = [g for k, g in grid.gaps() if k % 2 == 0]
     shorts = [g for k, g in grid.gaps() if k % 2 == 1]
-    slack = AUDIO_PERIOD_MS + FRAME_MS
-    c.check(all(abs(g - LONG_MS) <= slack for g in longs),
-            "every gap after an odd step is 1.25 steps (%.1f ms)" % LONG_MS,
-            "range %.1f .. %.1f ms" % (min(longs), max(longs)))
-    c.check(all(abs(g - SHORT_MS) <= slack for g in shorts),
-            "every gap after an even step is 0.75 steps (%.1f ms)" % SHORT_MS,
-            "range %.1f .. %.1f ms" % (min(shorts), max(shorts)))
+    gaps_near(c, longs, LONG_MS, "every gap after an odd step is 1.25 steps (%.1f ms)" % LONG_MS)
+    gaps_near(c, shorts, SHORT_MS,
+              "every gap after an even step is 0.75 steps (%.1f ms)" % SHORT_MS)
     missing, doubled = grid.slots()
     c.check(missing == 0 and doubled == 0, "no step missing or doubled",
             "%d missing, %d doubled" % (missing, doubled))
@@ -65,10 +73,7 @@ def body(s, c, args):
             "a grid of pairs fits: two steps a pair, split 5 : 3",
             "step %.3f ms (allowed %.2f), first of a pair %.3f ms (allowed %.2f), ratio %.3f" %
             (grid.period, tol, grid.long, split, grid.long / (2 * grid.period - grid.long)))
-    worst = grid.worst()
-    check_timing(s, c, worst <= AUDIO_PERIOD_MS,
-                 "every hit within one audio period of the grid of pairs",
-                 "worst %.2f ms; beyond: %s" % (worst, grid.outliers(AUDIO_PERIOD_MS)))
+    check_on_grid(s, c, grid, "every hit of the pairs")
 
     s.key("x")
     s.settle()
@@ -76,10 +81,8 @@ def body(s, c, args):
     c.check(not shown and lit == 0, "x again hides SHFL", "%d white pixels" % lit)
     times, grid = play(s, c, 5.0, shuffle=False)
     if grid is not None:
-        gaps = [g for _, g in grid.gaps()]
-        c.check(all(abs(g - STEP_MS_94) <= slack for g in gaps),
-                "without shuffle the gaps are even again",
-                "range %.1f .. %.1f ms" % (min(gaps), max(gaps)))
+        gaps_near(c, [g for _, g in grid.gaps()], STEP_MS_94,
+                  "without shuffle the gaps are even again")
         c.check(abs(grid.period - STEP_MS_94) <= period_tolerance(len(times)),
                 "and one step long", "%.3f ms" % grid.period)
     else:

@@ -5,11 +5,14 @@ a stream. A break must only split the take into stretches; a fault of the progra
 
 import array
 import math
+import os
 import random
+import subprocess
 import sys
+import time
 
-from session import (AUDIO_PERIOD_MS, RATE, STEP_MS_94, Checks, Pairing, Take, detect_onsets,
-                     stream_stretches)
+from session import (AUDIO_PERIOD_MS, RATE, STEP_MS_94, WAIT_LIMIT_MS, Checks, Pairing, Take,
+                     detect_onsets, longest_wait, stream_stretches)
 
 BEAT_MS = 4 * STEP_MS_94
 BUFFER = 512
@@ -35,15 +38,18 @@ def mix(starts, total):
     return out
 
 
-def program_starts(count, period_ms, late=None, double=None, drop=None, shuffle=False):
+def program_starts(count, period_ms, late=None, double=None, drop=None, shuffle=False,
+                   delays=None):
     """Where the program's hits start: each step sounds in the first buffer mixed after it is
     due (the frame a step fires in comes within a ms: the loop never waits). late, double, drop: the
-    number of a hit to play three buffers late, twice, or not at all. With shuffle the steps
-    come in pairs split 5 : 3."""
+    number of a hit to play three buffers late, twice, or not at all. delays: ms by which the
+    step of a hit, by its number, reaches the mixer late. With shuffle the steps come in pairs
+    split 5 : 3."""
     rng = random.Random(7)
     starts = []
     for k in range(count):
         ms = 2 * period_ms * (k // 2) + 1.25 * period_ms * (k % 2) if shuffle else k * period_ms
+        ms += (delays or {}).get(k, 0.0)
         due = (ms + rng.uniform(0, 1.0)) * RATE / 1000.0 + 4000
         at = int(math.ceil(due / BUFFER)) * BUFFER
         if k == late:
@@ -90,11 +96,12 @@ def stereo(frames):
     return out
 
 
-def judge(frames, period_ms=BEAT_MS, shuffle=False):
+def judge(frames, period_ms=BEAT_MS, shuffle=False, waited=None):
     samples = stereo(frames)
     onsets = detect_onsets(samples)
     stretch, resumed = stream_stretches(onsets, samples)
-    take = Take([1000.0 * n / RATE for n in onsets], stretch, resumed, 0)
+    take = Take([1000.0 * n / RATE for n in onsets], stretch, resumed, 0,
+                None if waited is None else waited(len(onsets)))
     grid = take.grid(period_ms, shuffle=shuffle)
     missing, doubled = grid.slots()
     worst = grid.worst()
@@ -178,6 +185,57 @@ def body(c):
         caught = worst > AUDIO_PERIOD_MS or missing or doubled
         c.check(caught, "%s is still heard when the stream broke elsewhere" % what,
                 "worst %.2f ms, %d missing, %d doubled" % (worst, missing, doubled))
+
+    # Hits late on a busy machine. At 91 BPM a sixteenth is 14.2 buffers, so the hits' offsets
+    # from their steps fill the whole period and only a period is left for anything else. A hit
+    # the machine delayed (a thread on its way kept waiting just before it, as the session sees
+    # from the kernel) is not judged; any other late hit is, and a step clock that fires late
+    # now and then is caught.
+    step_91 = 15000.0 / 91
+    cases = [("a hit 2.5 buffers (29 ms) late", {17: 29.0}, (), True),
+             ("the same hit, with the machine seen waiting just before it", {17: 29.0}, (17,),
+              False),
+             ("the same hit, with the machine seen waiting before another", {17: 29.0}, (30,),
+              True),
+             ("every other step a 60 Hz frame late", {k: 1000.0 / 60 for k in range(1, 49, 2)},
+              (), True),
+             ("every step on time", {}, (), False)]
+    for what, delays, marked, caught in cases:
+        starts = program_starts(49, step_91, delays=delays)
+        take, grid, missing, doubled, worst = judge(
+            mix(starts, starts[-1] + 20000), step_91,
+            waited=lambda n: [WAIT_LIMIT_MS if j in marked else 0.0 for j in range(n)])
+        c.check((worst > AUDIO_PERIOD_MS) == caught and (missing, doubled) == (0, 0) and
+                len(grid.gaps()) == 48 - 2 * len(marked),
+                "%s: %s" % (what, "caught" if caught else "within a period of the grid"),
+                "worst %.2f ms, %d missing, %d doubled, %d gaps judged" %
+                (worst, missing, doubled, len(grid.gaps())))
+
+    # The waits are the kernel's: two busy processes sharing one processor take turns, each
+    # waiting while the other runs, and a sleeping process waits for nothing (once started).
+    cpu = min(os.sched_getaffinity(0))
+    for what, code, copies, waits in [("two busy processes on one processor", "while 1: pass", 2,
+                                       True),
+                                      ("a sleeping process", "import time; time.sleep(9)", 1,
+                                       False)]:
+        procs = [subprocess.Popen([sys.executable, "-c", code]) for _ in range(copies)]
+        last, longest = {}, 0.0
+        try:
+            for p in procs:
+                os.sched_setaffinity(p.pid, {cpu})
+            time.sleep(0.5)  # started, and asleep or busy
+            longest_wait([p.pid for p in procs], last)
+            end = time.monotonic() + 0.5
+            while time.monotonic() < end:
+                longest = max(longest, longest_wait([p.pid for p in procs], last))
+                time.sleep(0.002)
+        finally:
+            for p in procs:
+                p.kill()
+                p.wait()
+        c.check((longest >= 1.0) == waits,
+                "%s: %s" % (what, "kept waiting" if waits else "never kept waiting"),
+                "longest wait without a break %.1f ms" % longest)
 
     # A live take against the export of the same beat, hit for hit.
     for shuffle in (False, True):

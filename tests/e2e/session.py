@@ -34,6 +34,11 @@ FRAME_BYTES = 2 * CHANNELS
 # The physics that every tolerance is made of.
 AUDIO_PERIOD_MS = 512 * 1000.0 / RATE  # one mixer buffer, 11.61 ms: a hit starts on its boundary
 FRAME_MS = 1000.0 / 60  # one display frame at 60 Hz: an event waits at most this for the loop
+# A busy machine keeps the threads of the program, the display server and the sound server
+# waiting for a processor now and then, each wait taking the hits due meanwhile a buffer or two
+# late. A hit just before which one of them waited this long without a break (ms) is not judged
+# for its timing: the machine delayed it, not the program.
+WAIT_LIMIT_MS = AUDIO_PERIOD_MS / 2
 
 STEP_MS_94 = 15000.0 / 94  # one sixteenth at the start-up tempo
 
@@ -444,6 +449,62 @@ def last_sound(samples, level=0):
     return 0
 
 
+def longest_wait(pids, last):
+    """How long (ms) the thread of the processes pids that has waited longest for a processor
+    without a break has been waiting, as of now, from the kernel's scheduler statistics (0 where
+    it keeps none). A thread counts as waiting throughout the time between two calls when its
+    total wait grew by at least half that time. last holds, between calls, the time of the call
+    and each thread's total wait and current wait."""
+    now = time.monotonic()
+    since = now - last.get("at", now)
+    last["at"] = now
+    threads = []
+    for pid in pids:
+        try:
+            threads += [(pid, tid) for tid in os.listdir("/proc/%d/task" % pid)]
+        except OSError:
+            pass
+    longest = 0.0
+    for pid, tid in threads:
+        try:
+            with open("/proc/%d/task/%s/schedstat" % (pid, tid)) as f:
+                total = int(f.read().split()[1]) / 1e6
+        except (OSError, ValueError, IndexError):
+            continue
+        before, waiting = last.get((pid, tid), (total, 0.0))
+        grew = total - before
+        waiting = waiting + grew if grew >= 500.0 * since else 0.0
+        last[(pid, tid)] = (total, waiting)
+        longest = max(longest, waiting)
+    return longest
+
+
+class Waits:
+    """How long the threads on a hit's way (the program's, the display server's, the sound
+    server's) were kept waiting for a processor: each look (t, ms) says one of them had been
+    waiting ms without a break at t (s on the monotonic clock)."""
+
+    def __init__(self):
+        self.times = []
+        self.waited = []
+        self.lock = threading.Lock()
+
+    def look(self, t, ms):
+        if ms > 0:
+            with self.lock:
+                self.times.append(t)
+                self.waited.append(ms)
+
+    def before(self, t):
+        """The longest wait (ms) in the time that can delay a hit heard at t (s): from two audio
+        periods before it (its step due, then a period of buffering) to half a period after (the
+        recording's clock is that close)."""
+        with self.lock:
+            i = bisect.bisect_left(self.times, t - 2 * AUDIO_PERIOD_MS / 1000.0)
+            j = bisect.bisect_right(self.times, t + AUDIO_PERIOD_MS / 2000.0)
+            return max(self.waited[i:j], default=0.0)
+
+
 class Timeline:
     """time = origin + frame / rate, in s on the monotonic clock."""
 
@@ -525,6 +586,19 @@ def fit_line(ks, ts):
     return mt - slope * mk, slope
 
 
+def least(f, centre, reach):
+    """The x within centre +- reach at which the convex function f is least (ternary search,
+    to a millionth of reach)."""
+    lo, hi = centre - reach, centre + reach
+    for _ in range(40):
+        a, b = lo + (hi - lo) / 3, hi - (hi - lo) / 3
+        if f(a) <= f(b):
+            hi = b
+        else:
+            lo = a
+    return (lo + hi) / 2
+
+
 def solve(m, v):
     """Solves a small linear system by Gaussian elimination with partial pivoting."""
     n = len(v)
@@ -553,12 +627,15 @@ class Grid:
     (Take.stretch). When the sound server breaks the stream, everything after the break is
     heard shifted, so each stretch has an origin of its own; the period (and long) are common
     to all. wild holds (time, stretch) of onsets that may be the stream resuming after a gap
-    rather than hits: they may fill a place on the grid but are neither fitted nor judged."""
+    rather than hits: they may fill a place on the grid but are neither fitted nor judged.
+    delayed marks the hits the machine delayed (Take.delayed): they fill their places and are
+    fitted, but neither their distance from the grid nor the gaps beside them are judged."""
 
-    def __init__(self, times, period, shuffle=False, stretch=None, wild=()):
+    def __init__(self, times, period, shuffle=False, stretch=None, wild=(), delayed=None):
         self.shuffle = shuffle
         self.times = list(times)
         self.stretch = list(stretch) if stretch is not None else [0] * len(self.times)
+        self.delayed = list(delayed) if delayed is not None else [False] * len(self.times)
         self.wild = list(wild)
         self.period = period
         self.long = 1.25 * period
@@ -579,6 +656,7 @@ class Grid:
             self._fit()
         self.residuals = [t - self.at(k, s)
                           for t, k, s in zip(self.times, self.index, self.stretch)]
+        self._centred = None
 
     @property
     def origin(self):
@@ -649,31 +727,63 @@ class Grid:
         return (var / spread) ** 0.5
 
     def centred(self):
-        """Each onset's distance from its place (ms) once the origin of its stretch is moved
-        midway between the stretch's earliest and latest onset.
+        """Each onset's distance from its place (ms) on the straight grid on which the largest
+        such distance is least: each stretch's origin midway between its earliest and latest
+        onset, and the step length (and the first of a pair) chosen to make the widest stretch
+        narrowest.
 
         A hit sounds at the first buffer head after its step is due, so it comes 0 to 1 audio
         period after its place on the step clock's grid, and how far depends on where the step
         falls among the buffers. Where a step length is close to a whole number of buffers (a
         beat at 94 BPM is 54.98) that offset creeps by a fraction of a ms a step and wraps by a
         whole period now and then. The least-squares origin sits at the mean offset, which a
-        wrap near one end of a take puts almost a period away from the few hits before it;
-        midway between the extremes is the straight grid on which every hit is nearest its
-        place."""
+        wrap near one end of a take puts almost a period away from the few hits before it; and
+        a hit or two a buffer late tilt the least-squares step, which takes the hits at both
+        ends a little further out. Midway between the extremes, at the step length that makes
+        them closest, is the straight grid on which every hit is nearest its place."""
+        if self._centred is None:
+            span = max(1, max(self.index) - min(self.index)) if self.index else 1
+            reach = 8 * AUDIO_PERIOD_MS / span  # far wider than any tilt that could help
+
+            def widest(slopes):
+                return max((abs(r) for r, late in zip(self._centred_on(slopes), self.delayed)
+                            if not late), default=0.0)
+
+            if self.shuffle:
+                def at_best_long(period):
+                    return least(lambda lg: widest((period, lg)), self.long, AUDIO_PERIOD_MS)
+
+                period = least(lambda p: widest((p, at_best_long(p))), self.period, reach)
+                slopes = (period, at_best_long(period))
+            else:
+                slopes = (least(lambda p: widest((p,)), self.period, reach),)
+            self._centred = self._centred_on(slopes)
+        return self._centred
+
+    def _centred_on(self, slopes):
+        """The onsets' distances from a grid of the given step length (and first of a pair),
+        each stretch's origin midway between its earliest and latest onset."""
+        off = [t - sum(b * x for b, x in zip(slopes, self._regressors(k)))
+               for t, k in zip(self.times, self.index)]
         low, high = {}, {}
-        for r, s in zip(self.residuals, self.stretch):
-            low[s] = min(low.get(s, r), r)
-            high[s] = max(high.get(s, r), r)
-        return [r - (low[s] + high[s]) / 2 for r, s in zip(self.residuals, self.stretch)]
+        for r, s, late in zip(off, self.stretch, self.delayed):
+            if not late:
+                low[s] = min(low.get(s, r), r)
+                high[s] = max(high.get(s, r), r)
+        return [r - (low.get(s, r) + high.get(s, r)) / 2 for r, s in zip(off, self.stretch)]
 
     def worst(self):
-        """The largest distance of an onset from its place on the grid (ms): see centred."""
-        return max(abs(r) for r in self.centred())
+        """The largest distance of a judged onset from its place on the grid (ms): see
+        centred."""
+        return max((abs(r) for r, late in zip(self.centred(), self.delayed) if not late),
+                   default=0.0)
 
     def outliers(self, limit):
-        """'k:distance' for each onset further than limit (ms) from its place (see centred)."""
-        return " ".join("%d:%+.1f" % (k, r) for k, r in zip(self.index, self.centred())
-                        if abs(r) > limit)
+        """'k:distance' for each judged onset further than limit (ms) from its place (see
+        centred)."""
+        return " ".join("%d:%+.1f" % (k, r)
+                        for k, r, late in zip(self.index, self.centred(), self.delayed)
+                        if abs(r) > limit and not late)
 
     def judged(self, least=4):
         """How many onsets lie in stretches of at least least onsets: those whose place the
@@ -685,10 +795,11 @@ class Grid:
 
     def gaps(self):
         """(k, gap in ms) for each two onsets at neighbouring places k and k + 1 within a
-        stretch."""
+        stretch, neither of them delayed by the machine."""
         out = []
         for i in range(len(self.times) - 1):
-            if self.stretch[i] == self.stretch[i + 1] and self.index[i + 1] == self.index[i] + 1:
+            if self.stretch[i] == self.stretch[i + 1] and self.index[i + 1] == self.index[i] + 1 \
+                    and not (self.delayed[i] or self.delayed[i + 1]):
                 out.append((self.index[i], self.times[i + 1] - self.times[i]))
         return out
 
@@ -936,6 +1047,7 @@ class Session:
         self._clock = None
         self._clock_stop = threading.Event()
         self.clock = RecordingClock()
+        self.waits = Waits()
         self.out_path = self.err_path = None
         self.run_count = 0
 
@@ -1047,8 +1159,15 @@ class Session:
         self._clock.start()
 
     def _watch_clock(self):
+        last = {}
         while not self._clock_stop.is_set():
-            self.clock.look(time.monotonic(), self.recording.frames_so_far())
+            t = time.monotonic()
+            self.clock.look(t, self.recording.frames_so_far())
+            if self.proc is not None:
+                # a hit goes from the program through the display server, which each frame
+                # waits on, and the sound server
+                self.waits.look(t, longest_wait((self.proc.pid, self.xvfb.pid, self.pulse.pid),
+                                                last))
             time.sleep(0.002)
 
     def timeline(self, t_from, t_to):
@@ -1057,17 +1176,22 @@ class Session:
 
     def start_program(self, args=(), attempts=3):
         """Starts the program with the command-line arguments args and waits for its first
-        frames and the keyboard focus. On a busy machine the sound server now and then refuses
-        a new client at once; the program then ends at start-up saying so, and is started again
-        while the server is still up (anything else that ends it at start-up is an error)."""
+        frames and the keyboard focus. On a busy machine a server now and then refuses a new
+        client at once: the sound server, or the display, whose queue of connections waiting to
+        be accepted is full for a moment (Xlib then reports "x11 not available"). The program
+        then ends at start-up saying so, and is started again while that server is still up
+        (anything else that ends it at start-up is an error)."""
+        refusals = [("connection to PulseAudio", self.pulse, "the sound server"),
+                    ("x11 not available", self.xvfb, "the display")]
         for attempt in range(attempts):
             try:
                 return self._start_program_once(args)
             except SessionError as e:
-                refused = "connection to PulseAudio" in str(e) and self.pulse.poll() is None
+                refused = [who for said, server, who in refusals
+                           if said in str(e) and server.poll() is None]
                 if not refused or attempt == attempts - 1:
                     raise
-                print("     the sound server refused the program; starting it again", flush=True)
+                print("     %s refused the program; starting it again" % refused[0], flush=True)
                 time.sleep(0.2)
 
     def _start_program_once(self, args):
@@ -1235,14 +1359,16 @@ class Session:
         onsets = detect_onsets(samples)
         stretch, resumed = stream_stretches(onsets, samples)
         times = [line.time(first + n) for n in onsets]
-        return Take(times, stretch, resumed, stream_breaks(onsets, samples))
+        waited = [self.waits.before(t) for t in times]
+        return Take(times, stretch, resumed, stream_breaks(onsets, samples), waited)
 
     def play_take(self, seconds, checks=None, attempts=3):
         """Starts the transport, lets it play for seconds, stops it and returns the Take
         (hit times in ms). A take in which the sound stream broke (a dropout, or a shift of the
-        buffer boundaries: the sound server's hiccup, not the program's timing) is noted and
-        played again, up to attempts times; then the take that broke least is returned, to be
-        judged a stretch at a time."""
+        buffer boundaries: the sound server's hiccup, not the program's timing), or in which the
+        machine delayed more than a quarter of the hits, is noted and played again, up to
+        attempts times; then the take that broke least (and of those, the least delayed) is
+        returned, to be judged a stretch at a time and without the delayed hits."""
         takes = []
         for attempt in range(attempts):
             _, start = self.keydown("space")
@@ -1254,15 +1380,17 @@ class Session:
             take.start, take.stop = start, stop
             take.times = [1000.0 * t for t in take.times]
             take.wild = [(1000.0 * t, s) for t, s in take.wild]
-            if take.breaks == 0:
+            delayed = sum(take.delayed)
+            if take.breaks == 0 and delayed <= len(take.times) / 4:
                 return take
             takes.append(take)
             if checks is not None:
-                checks.note("the sound stream broke %d times in take %d%s" %
-                            (take.breaks, attempt + 1,
+                checks.note("the sound stream broke %d times and the machine delayed %d of %d "
+                            "hits in take %d%s" %
+                            (take.breaks, delayed, len(take.times), attempt + 1,
                              "; playing again" if attempt + 1 < attempts else ""))
             time.sleep(0.3)
-        return min(takes, key=lambda t: t.breaks)
+        return min(takes, key=lambda t: (t.breaks, sum(t.delayed)))
 
     # --- tear-down
 
@@ -1298,18 +1426,24 @@ class Take:
 
     times and stretch: the hits and, for each, the unbroken stretch of the stream it lies in.
     wild: (time, stretch) of onsets that may be the stream resuming after a gap rather than
-    hits, left out of times. breaks: how often the stream broke."""
+    hits, left out of times. breaks: how often the stream broke. delayed: for each hit, whether
+    a thread of the program or of a server on its way was kept waiting WAIT_LIMIT_MS or more
+    without a break just before it (waited gives the longest such wait in ms for each onset,
+    or None when unknown)."""
 
-    def __init__(self, times, stretch, resumed, breaks):
+    def __init__(self, times, stretch, resumed, breaks, waited=None):
+        waited = waited if waited is not None else [0.0] * len(times)
         self.times = [t for j, t in enumerate(times) if j not in resumed]
         self.stretch = [s for j, s in enumerate(stretch) if j not in resumed]
+        self.delayed = [w >= WAIT_LIMIT_MS for j, w in enumerate(waited) if j not in resumed]
         self.wild = [(times[j], stretch[j]) for j in sorted(resumed)]
         self.breaks = breaks
         self.start = self.stop = None
 
     def grid(self, period, shuffle=False):
         """The grid of these hits, each stretch with its own origin."""
-        return Grid(self.times, period, shuffle=shuffle, stretch=self.stretch, wild=self.wild)
+        return Grid(self.times, period, shuffle=shuffle, stretch=self.stretch, wild=self.wild,
+                    delayed=self.delayed)
 
 
 # ---------------------------------------------------------------- entering patterns
@@ -1396,6 +1530,29 @@ def check_timing(s, c, ok, what, evidence=""):
         c.skip(what, "timing is judged in the plain build")
         return True
     return c.check(ok, what, evidence)
+
+
+def check_on_grid(s, c, grid, what):
+    """The timing check of a take: every hit the machine did not delay lies within one audio
+    period of the grid on which the largest distance is least (Grid.centred). A hit sounds 0 to
+    1 period after its step is due, at the next buffer head: that spreads the hits over one
+    period, half a period either side of the grid. The other half period either side is for
+    what still moves a hit: the threads on its way waited under WAIT_LIMIT_MS at a stretch
+    before each judged hit, and the recording's clock is that close. When the machine delayed
+    more than half the hits, too few are left to judge and the check says so."""
+    delayed = sum(grid.delayed)
+    if delayed > len(grid.times) / 2 and not s.sanitized:
+        c.skip(what, "the machine kept the threads on the hits' way waiting before %d of %d "
+               "hits" % (delayed, len(grid.times)))
+        return True
+    worst = grid.worst()
+    return check_timing(
+        s, c, worst <= AUDIO_PERIOD_MS,
+        "%s within one audio period (%.1f ms: half a period of buffering, half a period for the "
+        "rest of the way) of a straight grid" % (what, AUDIO_PERIOD_MS),
+        "worst %.2f ms over %d hits; %d not judged, the threads on their way kept waiting "
+        "%.1f ms or more; beyond: %s" % (worst, len(grid.times) - delayed, delayed,
+                                         WAIT_LIMIT_MS, grid.outliers(AUDIO_PERIOD_MS)))
 
 
 def background_reference(repo):
