@@ -20,10 +20,12 @@ struct LineCase {
   const char* file;
   const char* exportTo;
   int bars;
-  ExportKind kind = ExportKind::wav;
-  bool resume = false;
   const char* kit = nullptr;
+  bool resume = false;
+  ExportKind kind = ExportKind::wav;
 };
+
+constexpr ExportKind midi = ExportKind::midi;
 
 const LineCase lineCases[] = {
     {{}, 0, Action::play, nullptr, nullptr, 4},
@@ -73,8 +75,8 @@ const LineCase lineCases[] = {
     {{"--export=out.wav"}, 64, Action::play, nullptr, nullptr, 4},
 
     // The extension chooses the export's file, in any case; any other is a usage error.
-    {{"--export", "out.mid"}, 0, Action::exportBeat, nullptr, "out.mid", 4, ExportKind::midi},
-    {{"--export", "a.MIDI", "b"}, 0, Action::exportBeat, "b", "a.MIDI", 4, ExportKind::midi},
+    {{"--export", "out.mid"}, 0, Action::exportBeat, nullptr, "out.mid", 4, nullptr, false, midi},
+    {{"--export", "a.MIDI", "b"}, 0, Action::exportBeat, "b", "a.MIDI", 4, nullptr, false, midi},
     {{"--export", "dir.mid/OUT.WaV"}, 0, Action::exportBeat, nullptr, "dir.mid/OUT.WaV", 4},
     {{"--export", "out.ogg"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--export", "out"}, 64, Action::play, nullptr, nullptr, 4},
@@ -84,9 +86,9 @@ const LineCase lineCases[] = {
     {{"--export", "out.wav", "--export", "out.mid"}, 64, Action::play, nullptr, nullptr, 4},
 
     // --resume, with or without FILE; it keeps a beat, so an export takes none.
-    {{"--resume"}, 0, Action::play, nullptr, nullptr, 4, ExportKind::wav, true},
-    {{"--resume", "b.pdrum"}, 0, Action::play, "b.pdrum", nullptr, 4, ExportKind::wav, true},
-    {{"b.pdrum", "--resume"}, 0, Action::play, "b.pdrum", nullptr, 4, ExportKind::wav, true},
+    {{"--resume"}, 0, Action::play, nullptr, nullptr, 4, nullptr, true},
+    {{"--resume", "b.pdrum"}, 0, Action::play, "b.pdrum", nullptr, 4, nullptr, true},
+    {{"b.pdrum", "--resume"}, 0, Action::play, "b.pdrum", nullptr, 4, nullptr, true},
     {{"--resume", "--resume"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--resume", "a.pdrum", "b.pdrum"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--resume", "--export", "out.mid"}, 64, Action::play, nullptr, nullptr, 4},
@@ -99,23 +101,13 @@ const LineCase lineCases[] = {
     {{"--sample-exact", "--sample-exact"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--sample-exact", "--help"}, 0, Action::showHelp, nullptr, nullptr, 4},
     // --kit anywhere among the options, with or without FILE and --export
-    {{"beat.txt", "--kit", "my kit"},
-     0,
-     Action::play,
-     "beat.txt",
-     nullptr,
-     4,
-     ExportKind::wav,
-     false,
-     "my kit"},
+    {{"beat.txt", "--kit", "my kit"}, 0, Action::play, "beat.txt", nullptr, 4, "my kit"},
     {{"--export", "o.wav", "--kit", "k", "--bars", "2"},
      0,
      Action::exportBeat,
      nullptr,
      "o.wav",
      2,
-     ExportKind::wav,
-     false,
      "k"},
     {{"--kit", "k", "--export", "o.mid", "b.txt"},
      0,
@@ -123,18 +115,10 @@ const LineCase lineCases[] = {
      "b.txt",
      "o.mid",
      4,
-     ExportKind::midi,
+     "k",
      false,
-     "k"},
-    {{"--sample-exact", "--kit", "k", "--resume"},
-     0,
-     Action::play,
-     nullptr,
-     nullptr,
-     4,
-     ExportKind::wav,
-     true,
-     "k"},
+     midi},
+    {{"--sample-exact", "--kit", "k", "--resume"}, 0, Action::play, nullptr, nullptr, 4, "k", true},
     {{"beat.txt", "--kit"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--kit", "--export", "o.wav"}, 64, Action::play, nullptr, nullptr, 4},
     {{"--kit", "a", "--kit", "b"}, 64, Action::play, nullptr, nullptr, 4},

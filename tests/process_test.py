@@ -650,14 +650,13 @@ def resume_check(program, asset_dir, xdg, file, present, refused):
         if not run.alive or run.status != 0:
             failures.append("did not run and exit 0 on SIGTERM (%s)" % describe(run))
         said = run.stderr.splitlines()
-        if refused == "refused" and (len(said) != 1 or
-                                     not said[0].startswith("pocketdrum: %s:2: " % kept) or
-                                     "last.pdrum.refused" not in said[0]):
-            failures.append("want one line naming %s:2 and last.pdrum.refused: %r" % (kept, said))
-        if refused == "kit gone" and (len(said) != 1 or not said[0].startswith(
-                "pocketdrum: %s:4: kit folder /nonexistent/my kit: " % kept) or
-                                      "the built-in kit plays instead" not in said[0]):
-            failures.append("want one line naming %s:4 and the built-in kit: %r" % (kept, said))
+        # a refused or kit-less last.pdrum: one line, how it begins and what it names
+        begins, names = {"refused": (":2: ", "last.pdrum.refused"), "kit gone": (
+            ":4: kit folder /nonexistent/my kit: ", "the built-in kit plays instead")}.get(
+                refused, ("", ""))
+        if refused and (len(said) != 1 or not said[0].startswith("pocketdrum: " + kept + begins)
+                        or names not in said[0]):
+            failures.append("want one line naming %s%s and %s: %r" % (kept, begins, names, said))
         if not refused and said:
             failures.append("wrote to stderr: %r" % run.stderr[-1500:])
         if refused == "refused" and text_of(kept + ".refused") != REFUSED:

@@ -11,6 +11,7 @@ sound server that does not exist: an export that opened a window or a sound devi
 """
 
 import array
+import itertools
 import os
 import shutil
 import subprocess
@@ -35,10 +36,12 @@ ALL_TRACKS = [[c for c in range(16) if (c + 2 * t) % 5 in (0, 3)] for t in range
 GM_NOTES = [46, 42, 36, 38, 40, 37, 51, 41, 63, 39]
 
 
-def pattern_file(path, tempo, shuffle, columns=None):
+def pattern_file(path, tempo, shuffle, columns=None, kit_line=None):
+    """A pattern file; kit_line, when given, as its line 4."""
     if columns is None:
         columns = [HAT_COLUMNS if t == HAT_ROW else () for t in range(10)]
-    rows = ["".join("x" if c in columns[t] else "." for c in range(16)) for t in range(10)]
+    rows = ([] if kit_line is None else [kit_line]) + \
+        ["".join("x" if c in columns[t] else "." for c in range(16)) for t in range(10)]
     with open(path, "w") as f:
         f.write("pocketdrum pattern 1\ntempo %s\nshuffle %s\n%s\n" %
                 (tempo, "on" if shuffle else "off", "\n".join(rows)))
@@ -83,10 +86,7 @@ def midi_problems(path, quarter_us, shuffle, bars, columns):
     tick 24 i, 6 ticks later on odd steps with shuffle, each note let go 12 ticks after it starts,
     the meta events at tick 0 and the end of the track at the end of the bars."""
     f = mido.MidiFile(path)
-    events, tick = [], 0
-    for message in f.tracks[0]:
-        tick += message.time
-        events.append((tick, message))
+    events = list(zip(itertools.accumulate(m.time for m in f.tracks[0]), f.tracks[0]))
     problems = []
     if (f.type, f.ticks_per_beat, len(f.tracks)) != (0, 96, 1):
         problems.append("format %d, %d ticks a quarter, %d tracks" % (f.type, f.ticks_per_beat,
@@ -118,12 +118,6 @@ def midi_problems(path, quarter_us, shuffle, bars, columns):
            for (t1, m1), (t2, m2) in zip(notes, notes[1:])):
         problems.append("a note-off follows a note-on at the same tick")
     return problems
-
-
-def export(program, repo, env, *args):
-    done = subprocess.run([program, "--export"] + list(args), cwd=repo, env=env,
-                          capture_output=True, text=True, timeout=120)
-    return done.returncode, done.stdout, done.stderr
 
 
 def read_wav(path):
@@ -235,6 +229,10 @@ def run(program, repo, env, *args):
     return done.returncode, done.stdout, done.stderr
 
 
+def export(program, repo, env, *args):
+    return run(program, repo, env, "--export", *args)
+
+
 def no_file_lines(kit, tracks):
     return "".join("pocketdrum: %s: no file for track %02d; that track stays silent\n" % (kit, t)
                    for t in tracks)
@@ -256,16 +254,12 @@ def kit_checks(c, program, repo, env, folder):
         mono.frombytes(w.readframes(w.getnframes()))
     heard = [int(v * 12 / 128) for v in mono for _ in (0, 1)]  # truncated toward zero
     beat, remembered, gone = (os.path.join(folder, n) for n in ("b.txt", "kit.txt", "gone.txt"))
-    for path, kit_line in ((beat, None), (remembered, "kit  %s  " % kit), (gone, "kit /no/kit")):
-        pattern_file(path, "120", True)
-        with open(path) as f:
-            lines = f.read().split("\n")
-        with open(path, "w") as f:
-            f.write("\n".join(lines[:3] + [kit_line or ""] + lines[3:]))
+    for path, kit_line in ((beat, ""), (remembered, "kit  %s  " % kit), (gone, "kit /no/kit")):
+        pattern_file(path, "120", True, kit_line=kit_line)
     due = [due_frame(i, 120.0, True) for i in range(32) if i % 16 in HAT_COLUMNS]
     out = os.path.join(folder, "kit.wav")
     for what, args in (("--kit", ["--kit", kit, beat]), ("the file's kit line", [remembered])):
-        status, said, complaint = run(program, repo, env, "--export", out, "--bars", "2", *args)
+        status, said, complaint = export(program, repo, env, out, "--bars", "2", *args)
         c.check(status == 0 and complaint == no_file_lines(kit, [1] + list(range(3, 11))),
                 "a beat exports with the user's kit from " + what,
                 "status %d, %r, %r" % (status, said, complaint))
