@@ -15,12 +15,10 @@ usage: package_test.py BUILD_DIR REPO [--cpack CPACK] [--lintian LINTIAN] [--san
 
 import argparse
 import glob
-import io
 import os
 import shutil
 import subprocess
 import sys
-import tarfile
 import tempfile
 import time
 
@@ -32,7 +30,6 @@ SHIM = "libsdl1.2-compat-shim"  # the compatibility layer's stand-in for SDL 1.2
 OLD_SDL = "libsdl1.2debian"  # the SDL 1.2.15 that would leave the layer's settings unread
 APT = ["apt-get", "-y", "-q", "-o", "DPkg::Lock::Timeout=300"]
 BEAT_FILE = "beat.txt"
-DEP5 = "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
 PATTERN_HEADER = b"pocketdrum pattern 1\n"
 
 # Where the issue puts each installed file, under the prefix.
@@ -92,41 +89,6 @@ def lint(c, lintian, deb):
     r = run([lintian, "--pedantic", "--fail-on", "error,warning,pedantic", deb])
     c.check(r.returncode == 0, "lintian --pedantic finds no error, warning or pedantic tag",
             (r.stdout + r.stderr).strip()[-1500:] if r.returncode != 0 else "")
-
-
-def dep5(text):
-    """The paragraphs of a machine-readable copyright file as {field: value}; a continuation line
-    joins its field on a new line, " ." standing for a blank one."""
-    paragraphs, fields, name = [], {}, None
-    for line in text.splitlines() + [""]:
-        if not line.strip():
-            if fields:
-                paragraphs.append(fields)
-            fields = {}
-        elif line[0] in " \t":
-            more = "" if line.strip() == "." else line[1:]
-            fields[name] = fields.get(name, "") + "\n" + more
-        else:
-            name, _, value = line.partition(":")
-            fields[name] = value.strip()
-    return paragraphs
-
-
-def check_copyright(c, deb, repo):
-    """Debian's copyright file reads as its machine-readable form and carries LICENSE word for word:
-    lintian looks only for the file."""
-    tree = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb], capture_output=True,
-                          timeout=60).stdout
-    with tarfile.open(fileobj=io.BytesIO(tree)) as tar:
-        text = tar.extractfile("./usr/share/doc/%s/copyright" % PACKAGE).read().decode()
-    with open(os.path.join(repo, "LICENSE")) as f:
-        licence = f.read().strip()
-    paragraphs = dep5(text)
-    files = [p for p in paragraphs if p.get("Files") == "*"]
-    ok = (paragraphs[0].get("Format") == DEP5 and len(files) == 1 and files[0].get("Copyright")
-          and files[0].get("License") == "Zlib\n" + licence)
-    c.check(ok, "the copyright file is in DEP-5 form: the zlib licence for all, as in LICENSE",
-            text[:1500] if not ok else "")
 
 
 def install(c, deb):
@@ -249,7 +211,6 @@ def main(argv):
             return c.finish()
         check_package(c, deb)
         lint(c, args.lintian, deb)
-        check_copyright(c, deb, args.repo)
         if os.geteuid() == 0 and not is_installed(PACKAGE):
             if install(c, deb):
                 try:
