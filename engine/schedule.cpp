@@ -3,23 +3,15 @@
 
 #include <cmath>
 
-#include "audio.h"
-
-namespace {
-
-// Quarters of a step that step k lies late: a quarter on the odd steps with shuffle.
-double delay(long long k, int shuffle) {
-  return shuffle && k % 2 == 1 ? 0.25 : 0.0;
+double stepOffset(long long k, int shuffle) {
+  return double(k) + (shuffle && k % 2 == 1 ? 0.25 : 0.0);
 }
 
-} // namespace
-
 long long frameOfStep(const Schedule& plan, long long k) {
-  double steps =
-      double(k - plan.anchorStep) + delay(k, plan.shuffle) - delay(plan.anchorStep, plan.shuffle);
+  double steps = stepOffset(k, plan.shuffle) - stepOffset(plan.anchorStep, plan.shuffle);
   // in double: the numerator first, then the tempo as stored, widened
   return plan.anchorFrame +
-         (long long)std::round(double(audioRate) * steps * 15.0 / double(plan.bpm));
+         (long long)std::round(double(plan.rate) * steps * 15.0 / double(plan.bpm));
 }
 
 long long stepFrame(long long i, float bpm, int shuffle) {
@@ -27,5 +19,5 @@ long long stepFrame(long long i, float bpm, int shuffle) {
 }
 
 Schedule retimed(const Schedule& plan, long long k, float bpm, int shuffle) {
-  return {bpm, shuffle, k, frameOfStep(plan, k)};
+  return {bpm, shuffle, k, frameOfStep(plan, k), plan.rate};
 }

@@ -8,6 +8,8 @@
 #include <sysexits.h>
 #include <vector>
 
+#include "../engine/drum_notes.h"
+#include "../engine/schedule.h"
 #include "../files/replace.h"
 #include "../machine.h"
 #include "../patternfile/patternfile.h"
@@ -15,7 +17,6 @@
 namespace {
 
 constexpr int ticksPerStep = midiTicksPerQuarter / 4; // a sixteenth
-constexpr int shuffleTicks = ticksPerStep / 4;        // the odd step's delay, 6 ticks
 constexpr int ticksPerBar = 4 * midiTicksPerQuarter;  // 4/4
 constexpr int noteTicks = 12;                         // a thirty-second, well inside a step
 
@@ -23,10 +24,6 @@ constexpr unsigned char noteOn = 0x99;  // on channel 10, the General MIDI drum 
 constexpr unsigned char noteOff = 0x89; // likewise
 constexpr unsigned char onVelocity = 100;
 constexpr unsigned char offVelocity = 64; // the default release
-
-// The General MIDI drum note of each track, whatever the kit: open hat, closed hat, bass drum,
-// snare, three more snares, ride, floor tom, conga.
-constexpr unsigned char drumNotes[trackCount] = {46, 42, 36, 38, 40, 37, 51, 41, 63, 39};
 
 const char trackName[] = "pocketdrum";
 
@@ -126,7 +123,7 @@ std::string trackBody(const char* cells, float bpm, int shuffle, int bars) {
 } // namespace
 
 long midiStepTick(long i, int shuffle) {
-  return i * ticksPerStep + (shuffle && i % 2 == 1 ? shuffleTicks : 0);
+  return std::lround(stepOffset(i, shuffle) * ticksPerStep);
 }
 
 std::string midiFile(const char* cells, float bpm, int shuffle, int bars) {

@@ -1,6 +1,7 @@
 // Transport, tempo and the step clock that makes the pattern sound.
 #include "transport.h"
 
+#include "../engine/schedule.h"
 #include "output.h"
 
 namespace {
@@ -91,10 +92,12 @@ void advanceClock(MachineState& s, Uint32 ticks) {
   if (s.step > stepCount) {
     s.step = 1;
   }
-  // Shuffle splits each pair of sixteenths 5 : 3, the odd steps (on the eighths) long.
+  // A step's length and, with shuffle, the quarter step by which the next one lies off the
+  // straight grid, each added on its own so the carry keeps both exact.
   addToStepTime(s, s.stepInterval);
-  if (s.shuffle) {
-    addToStepTime(s, s.step % 2 == 1 ? s.stepInterval / 4.0f : -s.stepInterval / 4.0f);
+  float off = float(stepOffset(s.step, s.shuffle) - stepOffset(s.step - 1, s.shuffle) - 1.0);
+  if (off != 0.0f) {
+    addToStepTime(s, s.stepInterval * off);
   }
   triggerStep(s, s.step - 1);
 }
