@@ -1,6 +1,9 @@
 // The process-wide globals, the asset names and the tick comparison everything shares.
 #include "machine.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 SDL_Surface* screen = nullptr;
 TTF_Font* font = nullptr;
 SDL_Joystick* joy = nullptr;
@@ -20,4 +23,13 @@ bool tickReached(Uint32 now, Uint32 deadline, Uint32 maxLead) {
   // Not yet due only while the deadline lies 1..maxLead ms ahead; a deadline is never set
   // further ahead than that, so anything else has passed, across the wrap too.
   return Uint32(deadline - now) - 1u >= maxLead;
+}
+
+void tell(const char* format, ...) {
+  char line[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  std::fprintf(stderr, "pocketdrum: %s\n", line);
 }

@@ -91,3 +91,7 @@ struct Inputs {
 
 // True when a deadline set at most maxLead ms ahead has come, across the 32-bit wrap as well.
 bool tickReached(Uint32 now, Uint32 deadline, Uint32 maxLead);
+
+// Writes one line meant for the user on standard error: "pocketdrum: " then what went wrong and
+// why, as printf formats it.
+void tell(const char* format, ...) __attribute__((format(printf, 1, 2)));
