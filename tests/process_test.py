@@ -679,7 +679,37 @@ def resume_check(program, asset_dir, xdg, file, present, refused):
 
 def resume_cases(program, asset_dir):
     return [Case("resume", name, lambda row=row: resume_check(program, asset_dir, *row))
-            for name, *row in RESUME_CASES]
+            for name, *row in RESUME_CASES] + [run_command_case(asset_dir)]
+
+
+# The start-up beat's open hat row with its first hit taken out: Tab, Return, Escape.
+EDITED_ROW = "....x.......x...  01-openhat"
+
+
+def run_command_case(asset_dir):
+    """./run.sh twice in a real window: the cell set in the first run is there in the second."""
+    def check():
+        work = tempfile.mkdtemp(prefix="pocketdrum-")
+        try:
+            env = sdl_env(SDL_VIDEODRIVER="x11", DISPLAY=":%d" % XDisplay.number(),
+                          XDG_DATA_HOME=os.path.join(work, "data"))
+            kept = os.path.join(work, "data", "pocketdrum", "last.pdrum")
+            failures, rows = [], []
+            for keys in (["Tab", "Return", "Escape"], ["Escape"]):
+                run = run_program([os.path.join(os.path.dirname(asset_dir), "run.sh")], work,
+                                  env, alive_for=EXIT_WITHIN,
+                                  during=lambda pid: XDisplay.current.press(pid, keys, 120))
+                if run.note or run.status != 0:
+                    failures.append("%s (%s)" % (run.note or "quit", describe(run)))
+                rows.append((text_of(kept) or "").split("\n")[3:4])
+            if rows != [[EDITED_ROW]] * 2:
+                failures.append("open hat row after each run: %r, want %r" % (rows, EDITED_ROW))
+            return failures
+        finally:
+            shutil.rmtree(work)
+
+    return Case("run command", "./run.sh keeps the beat: a cell set in one run is there in the "
+                "next", check, XDisplay.why_not())
 
 
 class XDisplay:
@@ -721,12 +751,13 @@ class XDisplay:
             self.error = "Xvfb did not start"
             self.proc.kill()
 
-    def press(self, pid, keys):
+    def press(self, pid, keys, appear_within=10):
         """Waits for the window of pid, focuses it and types the keys; returns an error text."""
         env = dict(os.environ, DISPLAY=":%d" % self.display)
         try:
             found = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid",
-                                    str(pid)], env=env, capture_output=True, timeout=10)
+                                    str(pid)], env=env, capture_output=True,
+                                   timeout=appear_within)
         except subprocess.TimeoutExpired:
             return "the program's window did not appear"
         window = found.stdout.split()[0].decode() if found.stdout.split() else None
