@@ -78,8 +78,8 @@ void openFont(const MachineState& s, const std::string& assetDir) {
 
 // The labels and the credit become part of the background for the whole run; then the first
 // picture.
-void showBackground(const MachineState& s) {
-  labelSamples(s.imgGUI);
+void showBackground(const MachineState& s, const SampleBank* kit) {
+  labelSamples(s.imgGUI, kit);
   drawText(s.imgGUI, creditLine, creditX, creditY, 255, 255, 255);
   if (s.imgGUI != nullptr) {
     SDL_Rect at = targetarea;
@@ -169,7 +169,7 @@ void loadMachine(MachineState& s, const std::string& assetDir, const SampleBank*
   openJoystick();
   s.imgGUI = loadBackground(assetDir);
   openFont(s, assetDir);
-  showBackground(s);
+  showBackground(s, kit);
 
   if (!openAudio()) {
     tell("the audio device cannot be opened: %s; running without sound", Mix_GetError());
