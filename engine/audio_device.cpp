@@ -64,4 +64,8 @@ void keepAudio(Uint32 now) {
   lost = false;
   tell("the audio device is back");
   rejoinStream(now);
+  // a device SDL 2 numbers otherwise cannot be watched: not taken for one lost again
+  if (deviceStatus(legacyDevice) == deviceStopped) {
+    deviceStatus = nullptr;
+  }
 }

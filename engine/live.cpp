@@ -66,8 +66,9 @@ void runUnheard(Uint32 ticks) {
   applyBeat(handed);
 }
 
-// The mixer as the engine renders for it: 44100 Hz 16-bit stereo. Says otherwise, once.
-bool streamFits() {
+// The mixer as the engine renders for it: 44100 Hz 16-bit stereo. Says otherwise, with what
+// follows.
+bool streamFits(const char* then) {
   int rate = 0;
   Uint16 format = 0;
   int channels = 0;
@@ -76,8 +77,8 @@ bool streamFits() {
   }
   if (rate != audioRate || format != audioFormat || channels != audioChannels) {
     tell("--sample-exact: the mixer opened at %d Hz, format 0x%04x, %d channels, not 44100 Hz "
-         "16-bit stereo; it plays without",
-         rate, format, channels);
+         "16-bit stereo; %s",
+         rate, format, channels, then);
     return false;
   }
   return true;
@@ -93,7 +94,7 @@ bool startLiveEngine(const SampleBank& bank, Uint32 ticks) {
   lastTicks = ticks;
   elapsedMs = 0;
   left = false;
-  heard = streamFits();
+  heard = streamFits("playing as without it");
   if (heard) {
     Mix_HookMusic(fillStream, nullptr);
   }
@@ -154,7 +155,7 @@ void rejoinStream(Uint32 ticks) {
     return;
   }
   runUnheard(ticks);
-  if (!streamFits()) {
+  if (!streamFits("the beat goes on unheard")) {
     return;
   }
   left = false;
