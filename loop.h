@@ -26,7 +26,8 @@ void handlePad(MachineState& s, const Inputs& in);
 // One frame, from the background copy to the flip.
 void renderFrame(MachineState& s, const Inputs& in);
 
-// Drains events, reads the pad and draws frames until quit is set; returns the program's exit
+// Drains events, reads the pad, looks after a lost audio device (engine/audio_device.h) and draws
+// frames until quit is set; returns the program's exit
 // status, 0. Unpaced it never waits, as the step clock needs; paced (when the sound keeps its
 // own time) it waits between frames, about 60 a second, and draws only a changed picture.
 int runMainLoop(MachineState& s, const Inputs& in, SaveBeat save = nullptr, bool paced = false);

@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   // a FILE that is not there yet can be played and saved, but it has no beat to export
   if (options.action == Action::exportBeat && read == ReadStatus::missing &&
       options.file != nullptr) {
-    std::fprintf(stderr, "pocketdrum: %s: %s\n", options.file, std::strerror(ENOENT));
+    tell("%s: %s", options.file, std::strerror(ENOENT));
     return EX_DATAERR;
   }
   // The user's kit, decoded before any window: --kit's, or else the one the file remembers.
@@ -137,11 +137,9 @@ int main(int argc, char** argv) {
   if (read == ReadStatus::loaded) {
     applyBeat(state, beat);
   }
-  if (options.sampleExact) {
-    startSampleExact(state, SDL_GetTicks());
-  }
-  status =
-      runMainLoop(state, liveInputs, beatFile != nullptr ? saveBeat : nullptr, options.sampleExact);
+  bool exact = options.sampleExact && startSampleExact(state, SDL_GetTicks());
+  watchAudio();
+  status = runMainLoop(state, liveInputs, beatFile != nullptr ? saveBeat : nullptr, exact);
   if (beatFile != nullptr) {
     saveBeat(state);
   }

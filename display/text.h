@@ -8,4 +8,6 @@
 void drawText(SDL_Surface* surface, const char* text, int x, int y, int r, int g, int b);
 
 // "sample 0" .. "sample 9" in white at (4, 65 + 17 * track), beside each track's row of cells.
-void labelSamples(SDL_Surface* surface);
+// With the user's kit, a row whose track has a file shows its sound's name in its place: the
+// file's name without its number and extension, cut to the space before the grid.
+void labelSamples(SDL_Surface* surface, const SampleBank* kit = nullptr);

@@ -5,5 +5,5 @@
 #include "../machine.h"
 
 // Open hi-hat, closed hi-hat, bass drum, acoustic snare, electric snare, side stick, ride,
-// low floor tom, high conga, hand clap.
+// low floor tom, open high conga, hand clap.
 constexpr unsigned char drumNotes[trackCount] = {46, 42, 36, 38, 40, 37, 51, 41, 63, 39};

@@ -10,6 +10,7 @@ namespace {
 
 Engine engine;
 bool heard = false;
+bool left = false; // out of the stream of a lost device, until it opens again
 
 // The main thread's side: the beat last handed over, kept to tell a change.
 LiveBeat offered;
@@ -57,6 +58,32 @@ void fillStream(void*, Uint8* stream, int bytes) {
   stepPlayed = engine.lastStep;
 }
 
+// The unheard engine moved on to ticks: up to now as the beat was, then the changes from now on.
+void runUnheard(Uint32 ticks) {
+  elapsedMs += Uint32(ticks - lastTicks);
+  lastTicks = ticks;
+  renderFrames(engine, elapsedMs * audioRate / 1000 - engine.frame, nullptr);
+  applyBeat(handed);
+}
+
+// The mixer as the engine renders for it: 44100 Hz 16-bit stereo. Says otherwise, with what
+// follows.
+bool streamFits(const char* then) {
+  int rate = 0;
+  Uint16 format = 0;
+  int channels = 0;
+  if (Mix_QuerySpec(&rate, &format, &channels) == 0) {
+    return false;
+  }
+  if (rate != audioRate || format != audioFormat || channels != audioChannels) {
+    tell("--sample-exact: the mixer opened at %d Hz, format 0x%04x, %d channels, not 44100 Hz "
+         "16-bit stereo; %s",
+         rate, format, channels, then);
+    return false;
+  }
+  return true;
+}
+
 } // namespace
 
 bool startLiveEngine(const SampleBank& bank, Uint32 ticks) {
@@ -66,11 +93,8 @@ bool startLiveEngine(const SampleBank& bank, Uint32 ticks) {
   handed = offered = applied;
   lastTicks = ticks;
   elapsedMs = 0;
-  int rate = 0;
-  Uint16 format = 0;
-  int channels = 0;
-  heard = Mix_QuerySpec(&rate, &format, &channels) != 0 && rate == audioRate &&
-          format == audioFormat && channels == audioChannels;
+  left = false;
+  heard = streamFits("playing as without it");
   if (heard) {
     Mix_HookMusic(fillStream, nullptr);
   }
@@ -101,11 +125,7 @@ int liveStep(Uint32 ticks) {
     step = stepPlayed;
     SDL_UnlockAudio();
   } else {
-    // up to now as the beat was, then the changes from now on
-    elapsedMs += Uint32(ticks - lastTicks);
-    lastTicks = ticks;
-    renderFrames(engine, elapsedMs * audioRate / 1000 - engine.frame, nullptr);
-    applyBeat(handed);
+    runUnheard(ticks);
     starts = applied.starts;
     step = engine.lastStep;
   }
@@ -116,4 +136,31 @@ int liveStep(Uint32 ticks) {
     return 1;
   }
   return int(step % stepCount) + 1;
+}
+
+void leaveStream(Uint32 ticks) {
+  if (!heard) {
+    return;
+  }
+  Mix_HookMusic(nullptr, nullptr); // waits for a callback under way
+  heard = false;
+  left = true;
+  lastTicks = ticks;
+  // the clock in whole ms at or past the frame reached, so that it never runs back
+  elapsedMs = (engine.frame * 1000 + audioRate - 1) / audioRate;
+}
+
+void rejoinStream(Uint32 ticks) {
+  if (!left) {
+    return;
+  }
+  runUnheard(ticks);
+  if (!streamFits("the beat goes on unheard")) {
+    return;
+  }
+  left = false;
+  heard = true;
+  startsPlayed = applied.starts;
+  stepPlayed = engine.lastStep;
+  Mix_HookMusic(fillStream, nullptr);
 }

@@ -20,6 +20,15 @@ struct LiveBeat {
 // callback: the engine then runs unheard on the ticks, from ticks on. True when it is heard.
 bool startLiveEngine(const SampleBank& bank, Uint32 ticks);
 
+// Takes the engine out of the mixer's stream before the device closes: from ticks on it runs
+// unheard on the ticks, keeping its place. Nothing happens where it is not heard.
+void leaveStream(Uint32 ticks);
+
+// Puts the engine that left back in the stream of the device opened again, where the beat has
+// reached by ticks, so that it sounds on the beat. Where the device opened in another format it
+// stays unheard, after one line saying so.
+void rejoinStream(Uint32 ticks);
+
 // Hands a changed beat over to the engine; it takes it up at its next buffer, or unheard at the
 // next liveStep.
 void handOverBeat(const LiveBeat& beat);

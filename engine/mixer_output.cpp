@@ -5,13 +5,22 @@ namespace {
 
 void noStart(const MachineState&) {}
 
+// A mixer closed after its device was lost has no channels until it opens again.
+bool mixerOpen() {
+  return Mix_QuerySpec(nullptr, nullptr, nullptr) != 0;
+}
+
 // Track t always plays on mixer channel t, so a new hit cuts the track's last one.
 void playOnChannel(const MachineState& s, int track, int) {
-  Mix_PlayChannel(track, s.samples.chunk[track], 0);
+  if (mixerOpen()) {
+    Mix_PlayChannel(track, s.samples.chunk[track], 0);
+  }
 }
 
 void haltChannels(const MachineState&) {
-  Mix_HaltChannel(-1);
+  if (mixerOpen()) {
+    Mix_HaltChannel(-1);
+  }
 }
 
 } // namespace

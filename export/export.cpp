@@ -116,7 +116,7 @@ int exportBeat(const char* outPath, int bars, const char* cells, float bpm, int 
   };
   std::string reason;
   if (!mixerMatchesFile(reason) || !writeWavFrom(outPath, length, render, reason)) {
-    std::fprintf(stderr, "pocketdrum: %s: %s\n", outPath, reason.c_str());
+    tell("%s: %s", outPath, reason.c_str());
     return EX_CANTCREAT;
   }
   std::printf("Wrote %s: %d bars at %s BPM (%.1f s)\n", outPath, bars, tempoText(bpm).c_str(),
@@ -130,12 +130,12 @@ int runExport(const char* outPath, int bars, const char* cells, float bpm, int s
   // samples to the opened format exactly as it does live
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   if (SDL_Init(SDL_INIT_AUDIO) < 0) {
-    std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
+    tell("SDL cannot start: %s", SDL_GetError());
     return 1;
   }
   int status = 1;
   if (!openAudio()) {
-    std::fprintf(stderr, "Couldn't open audio: %s\n", Mix_GetError());
+    tell("the mixer cannot open: %s", Mix_GetError());
   } else {
     if (kit != nullptr) {
       status = exportBeat(outPath, bars, cells, bpm, shuffle, *kit);

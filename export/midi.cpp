@@ -148,7 +148,7 @@ int exportMidi(const char* outPath, int bars, const char* cells, float bpm, int 
                                                                 : abandonReplacement(file);
   }
   if (failed != nullptr) {
-    std::fprintf(stderr, "pocketdrum: %s: %s\n", outPath, failed);
+    tell("%s: %s", outPath, failed);
     return EX_CANTCREAT;
   }
   // a MIDI file has no ringing tail: its length is that of the bars, 15 s / bpm a step

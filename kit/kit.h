@@ -2,6 +2,7 @@
 // mixer's 44100 Hz 16-bit stereo before any window opens.
 #pragma once
 
+#include <sndfile.h>
 #include <string>
 
 #include "../machine.h"
@@ -27,3 +28,8 @@ bool loadResumedKit(const char* file, int line, const char* dir, SampleBank& ban
 
 // Frees the chunks that loadKit made, while no mixer channel plays them, and empties the slots.
 void freeKit(SampleBank& bank);
+
+// The sound of a file libsndfile has opened, as a chunk of the mixer's 44100 Hz 16-bit stereo
+// that owns its buffer: at most 60 s of it, and what the file holds where its header claims more.
+// Null, with the reason, when no sound comes of it.
+Mix_Chunk* chunkOfSound(SNDFILE* file, const SF_INFO& info, std::string& reason);

@@ -76,7 +76,7 @@ std::string resumeBeat(Beat& beat, ReadStatus& read) {
   read = ReadStatus::missing;
   std::string path = resumeFilePath(std::getenv("XDG_DATA_HOME"), homeFolder());
   if (path.empty()) {
-    std::fprintf(stderr, "pocketdrum: --resume: no home folder to keep the beat in\n");
+    tell("--resume: no home folder to keep the beat in");
     return path;
   }
   std::string complaint;
@@ -91,7 +91,7 @@ std::string resumeBeat(Beat& beat, ReadStatus& read) {
 bool saveResumedBeat(const char* path, const Beat& beat, const SampleBank& kit) {
   if (!makeFoldersFor(path)) {
     std::string folder(path, std::strrchr(path, '/'));
-    std::fprintf(stderr, "pocketdrum: %s: %s\n", folder.c_str(), std::strerror(errno));
+    tell("%s: %s", folder.c_str(), std::strerror(errno));
     return false;
   }
   return saveBeatFile(path, beat, kit);

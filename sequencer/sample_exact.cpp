@@ -46,8 +46,10 @@ const BeatOutput engineOutput = {startPlay, noHit, haltAll, followEngine};
 } // namespace
 
 bool startSampleExact(MachineState& s, Uint32 ticks) {
-  bool heard = startLiveEngine(s.samples, ticks);
+  if (!startLiveEngine(s.samples, ticks)) {
+    return false;
+  }
   useBeatOutput(engineOutput);
   handOver(s);
-  return heard;
+  return true;
 }

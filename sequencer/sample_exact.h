@@ -5,6 +5,7 @@
 
 #include "../machine.h"
 
-// Hands s's beat to the live engine from now on. True when it is heard: false, and silent,
-// where the audio device could not be opened.
+// Hands s's beat to the live engine from now on. True when it is heard: false where the audio
+// device could not be opened, or opened in another format (which is said); the beat then stays
+// with the mixer's channels, as without --sample-exact.
 bool startSampleExact(MachineState& s, Uint32 ticks);

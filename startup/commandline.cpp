@@ -3,8 +3,11 @@
 #include "commandline.h"
 
 #include <cstring>
+#include <string>
 #include <strings.h>
 #include <sysexits.h>
+
+#include "../machine.h"
 
 namespace {
 
@@ -77,7 +80,18 @@ bool exportKindOf(const char* path, ExportKind& kind) {
 }
 
 Options defaults() {
-  return {Action::play, nullptr, nullptr, defaultBars, ExportKind::wav, false, false, nullptr};
+  return {Action::play, nullptr, nullptr, defaultBars, ExportKind::wav, false, false, nullptr, ""};
+}
+
+// A usage error: options back at their defaults, with what was wrong.
+int refuse(Options& options, const std::string& what) {
+  options = defaults();
+  std::snprintf(options.wrong, sizeof options.wrong, "%s", what.c_str());
+  return EX_USAGE;
+}
+
+std::string given(const char* option, const char* value) {
+  return value != nullptr ? std::string(option) + " " + value : option;
 }
 
 } // namespace
@@ -97,56 +111,69 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
   }
   Options read = defaults();
   const char* barsText = nullptr;
+  const std::string twice = " is given twice";
   for (int i = 1; i < argc; i++) {
     const char* arg = argv[i];
     const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
     if (std::strcmp(arg, "--export") == 0) {
-      if (read.action == Action::exportBeat || next == nullptr || isOption(next) ||
-          !exportKindOf(next, read.exportKind)) {
-        return EX_USAGE;
+      if (read.action == Action::exportBeat) {
+        return refuse(options, arg + twice);
+      }
+      if (next == nullptr || isOption(next) || !exportKindOf(next, read.exportKind)) {
+        return refuse(options, given(arg, next) + ": OUT ends in .wav, .mid or .midi");
       }
       read.action = Action::exportBeat;
       read.exportTo = next;
       i++;
     } else if (std::strcmp(arg, "--sample-exact") == 0) {
       if (read.sampleExact) {
-        return EX_USAGE;
+        return refuse(options, arg + twice);
       }
       read.sampleExact = true;
     } else if (std::strcmp(arg, "--kit") == 0) {
-      if (read.kit != nullptr || next == nullptr || isOption(next)) {
-        return EX_USAGE;
+      if (read.kit != nullptr) {
+        return refuse(options, arg + twice);
+      }
+      if (next == nullptr || isOption(next)) {
+        return refuse(options, "--kit needs a folder");
       }
       read.kit = next;
       i++;
     } else if (std::strcmp(arg, "--bars") == 0) {
-      if (barsText != nullptr || next == nullptr) {
-        return EX_USAGE;
+      if (barsText != nullptr) {
+        return refuse(options, arg + twice);
+      }
+      if (next == nullptr) {
+        return refuse(options, "--bars needs N, 1 to 999");
       }
       barsText = next;
       i++;
     } else if (std::strcmp(arg, "--resume") == 0) {
       if (read.resume) {
-        return EX_USAGE;
+        return refuse(options, arg + twice);
       }
       read.resume = true;
-    } else if (isOption(arg) || read.file != nullptr) {
-      return EX_USAGE;
+    } else if (isOption(arg)) {
+      return refuse(options, std::string("no option ") + arg);
+    } else if (read.file != nullptr) {
+      return refuse(options, std::string("one FILE only, not ") + read.file + " and " + arg);
     } else {
       read.file = arg;
     }
   }
-  if (barsText != nullptr &&
-      (read.action != Action::exportBeat || !parseBars(barsText, read.bars))) {
-    return EX_USAGE;
+  if (barsText != nullptr && read.action != Action::exportBeat) {
+    return refuse(options, "--bars goes with --export");
+  }
+  if (barsText != nullptr && !parseBars(barsText, read.bars)) {
+    return refuse(options, given("--bars", barsText) + ": N is a whole number from 1 to 999");
   }
   // the export writes a beat it is given; it keeps none
   if (read.resume && read.action == Action::exportBeat) {
-    return EX_USAGE;
+    return refuse(options, "--resume does not go with --export, which keeps no beat");
   }
   // the export is always exact
   if (read.sampleExact && read.action == Action::exportBeat) {
-    return EX_USAGE;
+    return refuse(options, "--sample-exact does not go with --export, which is always exact");
   }
   options = read;
   return 0;
@@ -154,6 +181,7 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
 
 int answerCommandLine(int status, const Options& options, std::FILE* out, std::FILE* err) {
   if (status != 0) {
+    tell("%s", options.wrong);
     std::fputs(usage, err);
     return status;
   }

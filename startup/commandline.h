@@ -26,14 +26,15 @@ struct Options {
   bool resume;      // --resume: with no FILE, the beat is kept in the user's data folder
   bool sampleExact; // --sample-exact: every hit on its exact audio frame
   const char* kit;  // the user's kit folder with --kit, else null
+  char wrong[160];  // after a usage error, what was wrong: the option, the value, what it takes
 };
 
 // Reads argv into options. Returns 0, or EX_USAGE (64) for a command line that makes no sense;
-// options is then left at its defaults. Prints nothing.
+// options is then left at its defaults but for what was wrong. Prints nothing.
 int parseCommandLine(int argc, const char* const* argv, Options& options);
 
 // Answers the command lines that end the program before it starts: prints the usage (on
-// standard error after a usage error) or the version. Returns the exit status for those, or
-// keepGoing when the machine or the export is to run.
+// standard error after a usage error, told what was wrong first) or the version. Returns the exit
+// status for those, or keepGoing when the machine or the export is to run.
 constexpr int keepGoing = -1;
 int answerCommandLine(int status, const Options& options, std::FILE* out, std::FILE* err);

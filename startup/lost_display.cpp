@@ -8,6 +8,8 @@
 #include <SDL_syswm.h>
 #include <X11/Xlib.h>
 #include <cstdio>
+
+#include "../machine.h"
 #include <unistd.h>
 
 namespace {
@@ -18,7 +20,7 @@ int displayLost(Display*) {
   if (beforeExit != nullptr) {
     beforeExit();
   }
-  std::fputs("pocketdrum: lost the connection to the display; quitting\n", stderr);
+  tell("lost the connection to the display; quitting");
   std::fflush(stdout);
   std::fflush(stderr);
   // not exit(): the exit handler would talk to the dead display, and the mixer's thread would run

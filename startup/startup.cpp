@@ -24,7 +24,7 @@ std::string assetPath(const std::string& assetDir, const char* name) {
 
 // An asset that failed to load: one line naming the file, SDL's reason and what happens next.
 void reportAsset(const std::string& file, const char* consequence) {
-  std::fprintf(stderr, "Couldn't load %s: %s; %s\n", file.c_str(), SDL_GetError(), consequence);
+  tell("%s: %s; %s", file.c_str(), SDL_GetError(), consequence);
 }
 
 // The background in the screen's format; without a usable image, a black one of the screen's
@@ -63,7 +63,7 @@ void openJoystick() {
 
 void openFont(const MachineState& s, const std::string& assetDir) {
   if (TTF_Init() < 0) {
-    std::fprintf(stderr, "Couldn't initialize SDL_ttf: %s; running without text\n", TTF_GetError());
+    tell("SDL_ttf cannot start: %s; running without text", TTF_GetError());
   }
   targetarea.x = 0;
   targetarea.y = 0;
@@ -78,8 +78,8 @@ void openFont(const MachineState& s, const std::string& assetDir) {
 
 // The labels and the credit become part of the background for the whole run; then the first
 // picture.
-void showBackground(const MachineState& s) {
-  labelSamples(s.imgGUI);
+void showBackground(const MachineState& s, const SampleBank* kit) {
+  labelSamples(s.imgGUI, kit);
   drawText(s.imgGUI, creditLine, creditX, creditY, 255, 255, 255);
   if (s.imgGUI != nullptr) {
     SDL_Rect at = targetarea;
@@ -107,14 +107,13 @@ bool mixerTakesKit() {
   Uint16 format = 0;
   int channels = 0;
   if (Mix_QuerySpec(&rate, &format, &channels) == 0) {
-    std::fprintf(stderr, "pocketdrum: the audio device is not open; the kit stays silent\n");
+    tell("the audio device is not open; the kit stays silent");
     return false;
   }
   if (rate != audioRate || format != audioFormat || channels != audioChannels) {
-    std::fprintf(stderr,
-                 "pocketdrum: the mixer opened at %d Hz, format 0x%04x, %d channels, not "
-                 "44100 Hz 16-bit stereo; the kit stays silent\n",
-                 rate, format, channels);
+    tell("the mixer opened at %d Hz, format 0x%04x, %d channels, not 44100 Hz 16-bit stereo; "
+         "the kit stays silent",
+         rate, format, channels);
     return false;
   }
   return true;
@@ -135,10 +134,6 @@ bool openScreen() {
   SDL_ShowCursor(SDL_DISABLE);
   screen = SDL_SetVideoMode(screenWidth, screenHeight, screenDepth, 0);
   return screen != nullptr;
-}
-
-bool openAudio() {
-  return Mix_OpenAudio(audioRate, audioFormat, audioChannels, audioBufferFrames) == 0;
 }
 
 void nameBuiltInKit(SampleBank& bank) {
@@ -174,9 +169,10 @@ void loadMachine(MachineState& s, const std::string& assetDir, const SampleBank*
   openJoystick();
   s.imgGUI = loadBackground(assetDir);
   openFont(s, assetDir);
-  showBackground(s);
+  showBackground(s, kit);
 
   if (!openAudio()) {
+    tell("the audio device cannot be opened: %s; running without sound", Mix_GetError());
     drawText(screen, "Sound Fail 1", 100, 100, 255, 0, 0);
     SDL_Flip(screen);
   }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "../engine/audio.h"
+#include "../engine/audio_device.h"
 #include "../machine.h"
 
 constexpr int screenWidth = 320;
@@ -23,9 +24,6 @@ bool openScreen();
 // and sounds/. A missing asset or device is reported on standard error and the machine runs on.
 // kit, when given, is the user's kit, already loaded, which plays instead of the built-in one.
 void loadMachine(MachineState& s, const std::string& assetDir, const SampleBank* kit = nullptr);
-
-// Opens the audio device as the machine plays it; false when it could not be opened.
-bool openAudio();
 
 // The built-in kit's names and empty folder, with every slot null.
 void nameBuiltInKit(SampleBank& bank);

@@ -197,12 +197,18 @@ TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
     EXPECT_EQ(orNull(options.kit), orNull(c.kit));
 
     // What is printed, and whether the program goes on to start.
+    testing::internal::CaptureStderr();
     int answer = answerCommandLine(status, options, out, err);
+    std::string told = testing::internal::GetCapturedStderr();
     std::string printed = takeWritten(out);
     std::string complained = takeWritten(err);
     if (c.status == 64) {
       EXPECT_EQ(complained.rfind("Usage: pocketdrum", 0), 0u) << complained;
+      EXPECT_EQ(told.rfind("pocketdrum: ", 0), 0u) << "what was wrong, told first";
+      EXPECT_GT(told.size(), std::strlen("pocketdrum: \n"));
+      EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
     } else {
+      EXPECT_EQ(told, "");
       EXPECT_EQ(complained, "");
     }
     switch (c.action) {
@@ -225,6 +231,28 @@ TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
   }
   std::fclose(out);
   std::fclose(err);
+}
+
+// A usage error names the option, the value given and what it takes.
+const std::pair<std::vector<const char*>, const char*> complaints[] = {
+    {{"--export", "x.flac"}, "--export x.flac: OUT ends in .wav, .mid or .midi"},
+    {{"--export", "o.wav", "--bars", "0"}, "--bars 0: N is a whole number from 1 to 999"},
+    {{"--export", "o.wav", "--bars", "1000"}, "--bars 1000: N is a whole number from 1 to 999"},
+    {{"--bars", "4"}, "--bars goes with --export"},
+    {{"--kit"}, "--kit needs a folder"},
+    {{"--verbose", "b.txt"}, "no option --verbose"},
+    {{"a.txt", "b.txt"}, "one FILE only, not a.txt and b.txt"},
+    {{"--resume", "--resume"}, "--resume is given twice"},
+};
+
+TEST(CommandLine, AUsageErrorSaysWhatWasWrong) {
+  for (const auto& [args, said] : complaints) {
+    std::vector<const char*> argv = {"pocketdrum"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Options options;
+    EXPECT_EQ(parseCommandLine(int(argv.size()), argv.data(), options), 64);
+    EXPECT_STREQ(options.wrong, said);
+  }
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 # busy test beside them would be heard as well.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 foreach(name startup play tempo shuffle edit presets quit display_lost patternfile
-             sample_exact)
+             sample_exact sound_back)
   add_test(NAME e2e_${name}
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/e2e/e2e_${name}.py
                    $<TARGET_FILE:pocketdrum> ${PROJECT_SOURCE_DIR} ${e2e_flags})

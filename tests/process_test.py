@@ -533,6 +533,10 @@ def failure_cases(program, asset_dir, menu):
                  message=mode_message)
     in_namespace("SDL cannot start: status 1, no hand-over", sdl_failures[0][1], EXIT_WITHIN,
                  expect_menu=False, expect_status=1, message=init_message)
+    # the disk driver starts, but its file cannot be opened: "Sound Fail 1", and one line
+    in_namespace("audio device not opened: one line, the machine runs on",
+                 {"SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": "/nonexistent/sound.raw"},
+                 ALIVE_FOR, message="pocketdrum: the audio device cannot be opened: ")
 
     # The command lines that end the program before it starts never reach the menu.
     def prints(first):

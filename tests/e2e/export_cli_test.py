@@ -200,7 +200,7 @@ def body(c, program, repo, env, folder):
     kit_checks(c, program, repo, env, folder)
 
     # An OUT that cannot be written: one line naming it and why, status 73, nothing left; an
-    # OUT of another kind: the usage, naming both kinds, status 64, nothing written.
+    # OUT of another kind: what was wrong, the usage naming both kinds, status 64, nothing written.
     for taken in ("taken.wav", "taken.mid"):
         os.mkdir(os.path.join(folder, taken))
     for name, reason in (("missing/beat.wav", "No such file or directory"),
@@ -212,7 +212,8 @@ def body(c, program, repo, env, folder):
         before = sorted(os.listdir(folder))
         status, said, complaint = export(program, repo, env, out)
         if reason is None:
-            told = (status == 64 and said == "" and complaint.startswith("Usage: pocketdrum") and
+            wrong = "pocketdrum: --export %s: OUT ends in .wav, .mid or .midi\n" % out
+            told = (status == 64 and said == "" and complaint.startswith(wrong + "Usage: pocketdrum") and
                     "--export OUT.wav" in complaint and "--export OUT.mid" in complaint)
         else:
             told = (status, said, complaint) == (73, "", "pocketdrum: %s: %s\n" % (out, reason))

@@ -1100,7 +1100,7 @@ class Session:
 
     def _start_pulse(self):
         runtime = os.path.join(self.dir, "pulse")
-        os.mkdir(runtime, 0o700)
+        os.makedirs(runtime, 0o700, exist_ok=True)
         self.socket = os.path.join(runtime, "native")
         script = os.path.join(self.dir, "server.pa")
         with open(script, "w") as f:
@@ -1155,8 +1155,19 @@ class Session:
             if self.parec.poll() is not None or time.monotonic() > deadline:
                 raise SessionError("parec records nothing: " + self._log("parec.log"))
             time.sleep(0.01)
-        self._clock = threading.Thread(target=self._watch_clock, daemon=True)
-        self._clock.start()
+        if self._clock is None:
+            self._clock = threading.Thread(target=self._watch_clock, daemon=True)
+            self._clock.start()
+
+    def restart_sound_server(self):
+        """Kills the sound server, as a crash would, and starts another on the same socket, the
+        recording begun anew from its first frame."""
+        for p in (self.parec, self.pulse):
+            p.kill()
+            p.wait()
+        self.clock = RecordingClock()
+        self._start_pulse()
+        self._start_recording()
 
     def _watch_clock(self):
         last = {}
