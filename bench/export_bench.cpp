@@ -52,7 +52,7 @@ double beatSeconds(const std::vector<Sint16>& frames) {
 void BM_RenderStartupBeat(benchmark::State& bench) {
   std::vector<Sint16> frames;
   for (auto _ : bench) {
-    frames = renderBeat(presetBcells, startupTempo, 0, bars, kit);
+    frames = renderBeat(oneSlotSong(presetBcells, startupTempo, 0), bars, kit);
     benchmark::DoNotOptimize(frames.data());
   }
   bench.counters["x_realtime"] =
@@ -61,7 +61,7 @@ void BM_RenderStartupBeat(benchmark::State& bench) {
 BENCHMARK(BM_RenderStartupBeat)->Unit(benchmark::kMillisecond);
 
 void BM_WriteStartupBeat(benchmark::State& bench) {
-  std::vector<Sint16> frames = renderBeat(presetBcells, startupTempo, 0, bars, kit);
+  std::vector<Sint16> frames = renderBeat(oneSlotSong(presetBcells, startupTempo, 0), bars, kit);
   std::string path = std::string(P_tmpdir) + "/export_bench.wav";
   std::string reason;
   for (auto _ : bench) {

@@ -18,12 +18,17 @@ long long chunkFrames(const Mix_Chunk* chunk) {
   return chunk != nullptr ? chunk->alen / bytesPerFrame : 0;
 }
 
-// Starts the hits of step k's column; each cuts its track's last hit.
+// Starts the hits of step k's column; each cuts its track's last hit. A bar's slot is taken at
+// its first step, so that a change of slot or chain made in mid-bar waits for the bar line.
 void soundStep(Engine& e, long long k) {
   int column = int(k % stepCount);
+  if (column == 0) {
+    e.slot = slotOfBar(e.song, k / stepCount);
+  }
+  const char* cells = e.song.bank[e.slot];
   for (int t = 0; t < trackCount; t++) {
     const Mix_Chunk* chunk = e.bank->chunk[t];
-    if (e.cells[t * stepCount + column] == '1' && chunkFrames(chunk) > 0) {
+    if (cells[t * stepCount + column] == '1' && chunkFrames(chunk) > 0) {
       e.voice[t] = {chunk, 0};
     }
   }
@@ -86,7 +91,8 @@ void renderPiece(Engine& e, long long count, Sint16* out) {
 
 void resetEngine(Engine& e, const SampleBank& bank) {
   e.bank = &bank;
-  std::memset(e.cells, '0', sizeof e.cells);
+  e.song = oneSlotSong(nullptr, 94.0f, 0);
+  e.slot = 0;
   e.plan = {94.0f, 0, 0, 0};
   e.playing = 0;
   e.nextStep = 0;
@@ -120,16 +126,15 @@ void renderFrames(Engine& e, long long count, Sint16* out) {
   }
 }
 
-long long offlineLength(const char* cells, float bpm, int shuffle, int bars,
-                        const SampleBank& bank) {
+long long offlineLength(const Song& song, int bars, const SampleBank& bank) {
   long long steps = (long long)bars * stepCount;
-  long long length = stepFrame(steps, bpm, shuffle);
+  long long length = stepFrame(steps, song.bpm, song.shuffle);
   // every earlier hit of a track is cut by a later one, so its last hit ends last
   for (int t = 0; t < trackCount; t++) {
     long long frames = chunkFrames(bank.chunk[t]);
-    for (long long i = steps - 1; i >= 0 && i >= steps - stepCount && frames > 0; i--) {
-      if (cells[t * stepCount + i % stepCount] == '1') {
-        length = std::max(length, stepFrame(i, bpm, shuffle) + frames);
+    for (long long i = steps - 1; i >= 0 && frames > 0; i--) {
+      if (cellsOfStep(song, i)[t * stepCount + i % stepCount] == '1') {
+        length = std::max(length, stepFrame(i, song.bpm, song.shuffle) + frames);
         break;
       }
     }
@@ -137,20 +142,17 @@ long long offlineLength(const char* cells, float bpm, int shuffle, int bars,
   return length;
 }
 
-void startOffline(Engine& e, const char* cells, float bpm, int shuffle, int bars,
-                  const SampleBank& bank) {
+void startOffline(Engine& e, const Song& song, int bars, const SampleBank& bank) {
   resetEngine(e, bank);
-  std::memcpy(e.cells, cells, cellCount);
-  startSteps(e, bpm, shuffle);
+  e.song = song;
+  startSteps(e, song.bpm, song.shuffle);
   e.endStep = (long long)bars * stepCount;
 }
 
-std::vector<Sint16> renderBeat(const char* cells, float bpm, int shuffle, int bars,
-                               const SampleBank& bank) {
+std::vector<Sint16> renderBeat(const Song& song, int bars, const SampleBank& bank) {
   Engine e;
-  startOffline(e, cells, bpm, shuffle, bars, bank);
-  std::vector<Sint16> frames(
-      size_t(offlineLength(cells, bpm, shuffle, bars, bank) * audioChannels));
+  startOffline(e, song, bars, bank);
+  std::vector<Sint16> frames(size_t(offlineLength(song, bars, bank) * audioChannels));
   renderFrames(e, (long long)frames.size() / audioChannels, frames.data());
   return frames;
 }

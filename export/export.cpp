@@ -105,12 +105,11 @@ bool writeWav(const char* path, const std::vector<Sint16>& frames, std::string& 
   return writeWavFrom(path, (long long)frames.size() / channels, copy, reason);
 }
 
-int exportBeat(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
-               const SampleBank& bank) {
+int exportBeat(const char* outPath, int bars, const Song& song, const SampleBank& bank) {
   // the engine renders the blocks in order, each from where the last ended
   Engine engine;
-  startOffline(engine, cells, bpm, shuffle, bars, bank);
-  long long length = offlineLength(cells, bpm, shuffle, bars, bank);
+  startOffline(engine, song, bars, bank);
+  long long length = offlineLength(song, bars, bank);
   auto render = [&engine](long long, long long count, Sint16* out) {
     renderFrames(engine, count, out);
   };
@@ -119,13 +118,13 @@ int exportBeat(const char* outPath, int bars, const char* cells, float bpm, int 
     std::fprintf(stderr, "pocketdrum: %s: %s\n", outPath, reason.c_str());
     return EX_CANTCREAT;
   }
-  std::printf("Wrote %s: %d bars at %s BPM (%.1f s)\n", outPath, bars, tempoText(bpm).c_str(),
+  std::printf("Wrote %s: %d bars at %s BPM (%.1f s)\n", outPath, bars, tempoText(song.bpm).c_str(),
               double(length) / audioRate);
   return 0;
 }
 
-int runExport(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
-              const char* assetDir, const SampleBank* kit) {
+int runExport(const char* outPath, int bars, const Song& song, const char* assetDir,
+              const SampleBank* kit) {
   // no sound card, no sound server: the dummy driver only paces the mixer, which decodes the
   // samples to the opened format exactly as it does live
   setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -138,11 +137,11 @@ int runExport(const char* outPath, int bars, const char* cells, float bpm, int s
     std::fprintf(stderr, "Couldn't open audio: %s\n", Mix_GetError());
   } else {
     if (kit != nullptr) {
-      status = exportBeat(outPath, bars, cells, bpm, shuffle, *kit);
+      status = exportBeat(outPath, bars, song, *kit);
     } else {
       SampleBank bank;
       loadSamples(bank, assetDir);
-      status = exportBeat(outPath, bars, cells, bpm, shuffle, bank);
+      status = exportBeat(outPath, bars, song, bank);
       for (Mix_Chunk* chunk : bank.chunk) {
         if (chunk != nullptr) {
           Mix_FreeChunk(chunk);

@@ -103,7 +103,7 @@ TEST(EngineRender, TheSameFramesInAnyBuffersFromAnyStart) {
     for (int shuffle : {0, 1}) {
       const char* cells = shuffle ? presetAcells : presetBcells;
       int bars = bpm < 50.0f ? 1 : 2;
-      std::vector<Sint16> exported = renderBeat(cells, bpm, shuffle, bars, bank);
+      std::vector<Sint16> exported = renderBeat(oneSlotSong(cells, bpm, shuffle), bars, bank);
       long long barsEnd = stepFrame(16LL * bars, bpm, shuffle);
       long long buffer = buffers[n % 6];
       long long start = starts[n % 3];
@@ -113,7 +113,7 @@ TEST(EngineRender, TheSameFramesInAnyBuffersFromAnyStart) {
       resetEngine(e, bank);
       std::vector<Sint16> take(size_t(2 * (start + barsEnd)));
       renderFrames(e, start, take.data());
-      std::memcpy(e.cells, cells, cellCount);
+      e.song = oneSlotSong(cells, bpm, shuffle);
       startSteps(e, bpm, shuffle);
       for (long long done = start; done < start + barsEnd; done += buffer) {
         renderFrames(e, std::min(buffer, start + barsEnd - done), take.data() + 2 * done);
@@ -128,7 +128,7 @@ TEST(EngineRender, TheSameFramesInAnyBuffersFromAnyStart) {
       }
       // offline, block by block as the export writes: the whole beat, ring included
       Engine offline;
-      startOffline(offline, cells, bpm, shuffle, bars, bank);
+      startOffline(offline, oneSlotSong(cells, bpm, shuffle), bars, bank);
       std::vector<Sint16> blocks(exported.size());
       for (long long done = 0; 2 * done < (long long)blocks.size(); done += buffer * 7) {
         long long count = std::min(buffer * 7, (long long)blocks.size() / 2 - done);
@@ -145,7 +145,7 @@ TEST(EngineRender, CutVoicesFallSilentAtOnceAndTheNextStepSounds) {
   for (float bpm : {94.0f, 220.0f}) {
     Engine e;
     resetEngine(e, bank);
-    std::memcpy(e.cells, presetBcells, cellCount);
+    e.song = oneSlotSong(presetBcells, bpm, 0);
     startSteps(e, bpm, 0);
     std::vector<Sint16> out(2 * 2000);
     renderFrames(e, 2000, out.data());

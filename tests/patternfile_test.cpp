@@ -176,7 +176,7 @@ const FileCase fileCases[] = {
     {"header without a version", Place::file, "pocketdrum pattern\n", "FILE:1: not a pattern file"},
     {"lines ended by CR alone", Place::file, "pocketdrum pattern 1\rtempo 94\rshuffle off\r",
      "FILE:1: not a pattern file"},
-    {"version 2", Place::file, "pocketdrum pattern 2\ntempo 94\n", "FILE:1: unsupported version 2"},
+    {"version 3", Place::file, "pocketdrum pattern 3\ntempo 94\n", "FILE:1: unsupported version 3"},
     {"version 10 after a comment", Place::file, "\xEF\xBB\xBF# new\npocketdrum pattern 10\r\n",
      "FILE:2: unsupported version 10"},
 
@@ -318,17 +318,17 @@ TEST(PatternFile, EachFileIsReadOrRefusedWithItsLine) {
       continue;
     }
     ASSERT_EQ(status, ReadStatus::loaded) << complaint;
-    EXPECT_EQ(beat.bpm, c.bpm);
-    EXPECT_EQ(beat.shuffle, c.shuffle);
+    EXPECT_EQ(beat.song.bpm, c.bpm);
+    EXPECT_EQ(beat.song.shuffle, c.shuffle);
     EXPECT_STREQ(beat.kit, c.kit);
     EXPECT_EQ(beat.kitLine, c.kitLine);
     for (int t = 0; t < trackCount; t++) {
       for (int s = 0; s < stepCount; s++) {
-        EXPECT_EQ(beat.cells[t * stepCount + s], rows[t][s] == 'x' ? '1' : '0')
+        EXPECT_EQ(beat.song.bank[0][t * stepCount + s], rows[t][s] == 'x' ? '1' : '0')
             << "track " << t << ", step " << s;
       }
     }
-    EXPECT_EQ(beat.cells[cellCount], '\0');
+    EXPECT_TRUE(isOneSlot(beat.song)) << "a first-version file holds slot 1 alone";
   }
 }
 
@@ -350,15 +350,18 @@ TEST(PatternFile, NothingThereMeansStartAsUsual) {
 
 Beat beatOfRows(float bpm, int shuffle) {
   Beat beat;
+  beat.song = oneSlotSong(nullptr, bpm, shuffle);
   for (int t = 0; t < trackCount; t++) {
     for (int s = 0; s < stepCount; s++) {
-      beat.cells[t * stepCount + s] = rows[t][s] == 'x' ? '1' : '0';
+      beat.song.bank[0][t * stepCount + s] = rows[t][s] == 'x' ? '1' : '0';
     }
   }
-  beat.cells[cellCount] = '\0';
-  beat.bpm = bpm;
-  beat.shuffle = shuffle;
   return beat;
+}
+
+// Slot 1's cells as text.
+std::string slot1(const Beat& beat) {
+  return std::string(beat.song.bank[0], cellCount);
 }
 
 // The built-in kit's names, as start-up gives them.
@@ -409,7 +412,7 @@ TEST(PatternFile, WrittenTextNamesEachTracksFileAndReadsBack) {
     ASSERT_TRUE(parseBeat(text, back, line, message)) << line << ": " << message;
     EXPECT_STREQ(back.kit, c.kit.folder);
     EXPECT_EQ(back.kitLine, c.kit.folder[0] != '\0' ? 4 : 0);
-    EXPECT_STREQ(back.cells, beatOfRows(94.0f, 0).cells);
+    EXPECT_EQ(slot1(back), slot1(beatOfRows(94.0f, 0)));
   }
 }
 
@@ -457,12 +460,12 @@ void expectRoundTrip(float bpm, size_t& wrong, std::string& firstWrong) {
   Beat in;
   int line = 0;
   std::string message;
-  if (!parseBeat(beatText(out, builtInKit()), in, line, message) || in.bpm != bpm ||
-      labelOf(in.bpm) != labelOf(bpm)) {
+  if (!parseBeat(beatText(out, builtInKit()), in, line, message) || in.song.bpm != bpm ||
+      labelOf(in.song.bpm) != labelOf(bpm)) {
     if (wrong++ == 0) {
       char text[80];
       std::snprintf(text, sizeof text, "%.9g wrote \"%s\", read %.9g (%s)", double(bpm),
-                    tempoText(bpm).c_str(), double(in.bpm), message.c_str());
+                    tempoText(bpm).c_str(), double(in.song.bpm), message.c_str());
       firstWrong = text;
     }
   }
@@ -546,9 +549,9 @@ TEST(PatternFile, SaveWritesTheBeatAndKeepsTheFilesMode) {
     Beat back;
     std::string complaint;
     ASSERT_EQ(readBeatFile(path.c_str(), back, complaint), ReadStatus::loaded) << complaint;
-    EXPECT_EQ(back.bpm, beat.bpm);
-    EXPECT_EQ(back.shuffle, beat.shuffle);
-    EXPECT_STREQ(back.cells, beat.cells);
+    EXPECT_EQ(back.song.bpm, beat.song.bpm);
+    EXPECT_EQ(back.song.shuffle, beat.song.shuffle);
+    EXPECT_EQ(slot1(back), slot1(beat));
     EXPECT_STREQ(back.kit, userKit().folder);
   }
 }
@@ -649,7 +652,7 @@ TEST(PatternFile, AppliedBeatPlaysAsIfSetByTheButtons) {
     EXPECT_EQ(fromFile.bpm, byButtons.bpm);
     EXPECT_EQ(fromFile.stepInterval, byButtons.stepInterval) << bpm;
     EXPECT_EQ(fromFile.shuffle, 1);
-    EXPECT_STREQ(fromFile.pattern, beatOfRows(bpm, 1).cells);
+    EXPECT_EQ(std::string(fromFile.pattern), slot1(beatOfRows(bpm, 1)));
     Beat back = beatOf(fromFile);
     EXPECT_EQ(beatText(back, fromFile.samples), beatText(beatOfRows(bpm, 1), builtInKit()));
   }
