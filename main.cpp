@@ -116,7 +116,8 @@ int main(int argc, char** argv) {
     if (options.exportKind == ExportKind::midi) {
       status = exportMidi(options.exportTo, bars, beat.song);
     } else {
-      status = runExport(options.exportTo, bars, beat.song, findAssetFolder().c_str(), userKit);
+      status = runExport(options.exportTo, bars, beat.song, findAssetFolder().c_str(), userKit,
+                         options.normalize);
     }
     freeKit(kit);
     return status;

@@ -39,8 +39,8 @@ bool stepsDue(const Engine& e) {
   return e.playing == 1 && e.nextStep < e.endStep;
 }
 
-// Adds count frames of every voice, from where each has got to, into sum.
-void mixVoices(Engine& e, long long count, int* sum) {
+// Adds count frames of every voice, from where each has got to, into sum, at volume (of 128).
+void mixVoices(Engine& e, long long count, int* sum, int volume) {
   for (Voice& v : e.voice) {
     if (v.chunk == nullptr) {
       continue;
@@ -49,7 +49,7 @@ void mixVoices(Engine& e, long long count, int* sum) {
     const Uint8* bytes = v.chunk->abuf + v.played * bytesPerFrame;
     for (long long k = 0; k < frames * audioChannels; k++) {
       int s = Sint16(Uint16(bytes[2 * k] | bytes[2 * k + 1] << 8));
-      sum[k] += s * mixVolume / MIX_MAX_VOLUME; // truncated toward zero, as the mixer does
+      sum[k] += s * volume / MIX_MAX_VOLUME; // truncated toward zero, as the mixer does
     }
     v.played += frames;
     if (v.played >= chunkFrames(v.chunk)) {
@@ -59,9 +59,14 @@ void mixVoices(Engine& e, long long count, int* sum) {
 }
 
 // One piece: the steps due inside it start on their frames, between them the voices play on.
-void renderPiece(Engine& e, long long count, Sint16* out) {
-  int sum[pieceFrames * audioChannels];
-  if (out != nullptr) {
+// Into out at the mixer's volume and clamped, or with fullScale given, into it at the samples'
+// own level and unclamped.
+void renderPiece(Engine& e, long long count, Sint16* out, int* fullScale = nullptr) {
+  int mixed[pieceFrames * audioChannels];
+  int* sum = fullScale != nullptr ? fullScale : mixed;
+  int volume = fullScale != nullptr ? MIX_MAX_VOLUME : mixVolume;
+  bool heard = out != nullptr || fullScale != nullptr;
+  if (heard) {
     std::fill(sum, sum + count * audioChannels, 0);
   }
   long long done = 0;
@@ -74,13 +79,13 @@ void renderPiece(Engine& e, long long count, Sint16* out) {
     if (stepsDue(e)) {
       until = std::min(count, done + frameOfStep(e.plan, e.nextStep) - e.frame);
     }
-    if (out != nullptr) {
-      mixVoices(e, until - done, sum + done * audioChannels);
+    if (heard) {
+      mixVoices(e, until - done, sum + done * audioChannels, volume);
     }
     e.frame += until - done;
     done = until;
   }
-  if (out != nullptr) {
+  if (out != nullptr && fullScale == nullptr) {
     for (long long k = 0; k < count * audioChannels; k++) {
       out[k] = Sint16(std::clamp(sum[k], -32768, 32767));
     }
@@ -123,6 +128,13 @@ void renderFrames(Engine& e, long long count, Sint16* out) {
   for (long long done = 0; done < count; done += pieceFrames) {
     long long piece = std::min(pieceFrames, count - done);
     renderPiece(e, piece, out != nullptr ? out + done * audioChannels : nullptr);
+  }
+}
+
+void renderFullScale(Engine& e, long long count, int* sum) {
+  for (long long done = 0; done < count; done += pieceFrames) {
+    long long piece = std::min(pieceFrames, count - done);
+    renderPiece(e, piece, nullptr, sum + done * audioChannels);
   }
 }
 

@@ -45,6 +45,10 @@ void cutVoices(Engine& e);
 // volume arithmetic and clamped once. With out null the clock and the steps move on unheard.
 void renderFrames(Engine& e, long long count, Sint16* out);
 
+// Renders count frames as renderFrames does, but each voice at the samples' own level (the
+// mixer's 128 of 128), summed without truncation or clamping into sum: for a gain applied after.
+void renderFullScale(Engine& e, long long count, int* sum);
+
 // Frames of the song played for bars bars from frame 0: the bars, or longer when the last hit
 // of a track rings past them.
 long long offlineLength(const Song& song, int bars, const SampleBank& bank);
