@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "engine/engine.h"
@@ -160,3 +162,61 @@ TEST(EngineRender, CutVoicesFallSilentAtOnceAndTheNextStepSounds) {
 }
 
 } // namespace
+
+// The chain rule and the bar lines in frames: each row gives the slots heard bar by bar; the
+// engine must take each bar's slot on the exact frame of its first step, and a change of the
+// current slot made in mid-bar (switchAt, a step) must wait for the next bar line.
+struct SongCase {
+  const char* what;
+  std::vector<int> chain;
+  int current;
+  long long switchAt; // the step at which the current slot becomes switchTo; -1 for none
+  int switchTo;
+  const char* heard; // the slot of each bar, 0-based, as digits
+};
+const SongCase songCases[] = {
+    {"no chain: the current slot loops", {}, 4, -1, 0, "44444"},
+    {"a chain loops", {0, 2, 2, 1}, 5, -1, 0, "0221022"},
+    {"one entry", {7}, 0, -1, 0, "777"},
+    {"a switch in mid-bar waits for the bar line", {}, 0, 37, 1, "00011"},
+    {"a switch on a bar's last step", {}, 3, 31, 9, "3399"},
+    {"a chain ignores the current slot", {1, 2}, 0, 5, 9, "1212"},
+};
+
+TEST(EngineSong, EachBarSoundsItsSlotFromTheExactFrameOfItsFirstStep) {
+  EXPECT_EQ(slotOfBar(oneSlotSong(nullptr, 94.0f, 0), 123456789), 0);
+  SampleBank none = {};
+  for (const SongCase& c : songCases) {
+    for (float bpm : {61.0f, 133.3f}) {
+      for (int shuffle : {0, 1}) {
+        Song song = oneSlotSong(nullptr, bpm, shuffle);
+        std::copy(c.chain.begin(), c.chain.end(), song.chain);
+        song.chainLength = int(c.chain.size());
+        song.current = c.current;
+        long long bars = (long long)std::strlen(c.heard);
+        for (long long b = 0; b < bars && c.switchAt < 0; b++) {
+          EXPECT_EQ(slotOfBar(song, b), c.heard[b] - '0') << c.what << ", bar " << b;
+        }
+        Engine e;
+        resetEngine(e, none);
+        e.song = song;
+        startSteps(e, bpm, shuffle);
+        std::string heard;
+        while (e.lastStep < bars * stepCount - 1) {
+          long long before = e.lastStep;
+          if (before + 1 == c.switchAt) {
+            e.song.current = c.switchTo; // handed over in mid-bar, as the live engine takes it
+          }
+          renderFrames(e, 1, nullptr);
+          if (e.lastStep != before && e.lastStep % stepCount == 0) {
+            heard += char('0' + e.slot);
+            ASSERT_EQ(e.frame - 1, exactFrames(quarters(e.lastStep, shuffle), bpm))
+                << c.what << ", bar " << e.lastStep / stepCount;
+          }
+          ASSERT_TRUE(heard.empty() || e.slot == heard.back() - '0') << c.what << ": in mid-bar";
+        }
+        EXPECT_EQ(heard, c.heard) << c.what << ", " << bpm << " BPM, shuffle " << shuffle;
+      }
+    }
+  }
+}

@@ -20,6 +20,7 @@
 #include "display/labels.h"
 #include "harness.h"
 #include "patternfile/patternfile.h"
+#include "sequencer/pattern.h"
 #include "sequencer/transport.h"
 #include "startup/startup.h"
 
@@ -47,6 +48,12 @@ std::string rowLines(int count, const std::string& eol = "\n", int first = 0) {
 
 const std::string head = "pocketdrum pattern 1\ntempo 94\nshuffle off\n";
 const std::string good = head + rowLines(trackCount);
+const std::string songHead = "pocketdrum pattern 2\ntempo 94\nshuffle off\n";
+
+// A pattern of the second version: its line and its ten rows.
+std::string slotLines(int slot) {
+  return "pattern " + std::to_string(slot) + "\n" + rowLines(trackCount);
+}
 
 std::string withoutLastLf(const std::string& text) {
   return text.substr(0, text.size() - 1);
@@ -281,6 +288,26 @@ const FileCase fileCases[] = {
     {"eleven rows, a comment between", Place::file, good + "# more\n\n" + rows[0],
      "FILE:16: expected 10 rows"},
     {"a key after the rows", Place::file, good + "tempo 95\n", "FILE:14: expected 10 rows"},
+
+    // the second version: a bank and a chain
+    {"pattern 17", Place::file, songHead + slotLines(17),
+     "FILE:4: a slot is a number from 1 to 16"},
+    {"slot 0", Place::file, songHead + "slot 0\n", "FILE:4: a slot is a number from 1 to 16"},
+    {"a pattern defined twice", Place::file, songHead + slotLines(2) + slotLines(2),
+     "FILE:15: pattern 2 is defined twice"},
+    {"the chain names a pattern the file lacks", Place::file,
+     songHead + "chain 1 2*3\n" + slotLines(1),
+     "FILE:4: the chain names pattern 2, which the file does not define"},
+    {"65 entries", Place::file, songHead + "chain 1*40 1*25\n" + slotLines(1),
+     "FILE:4: a chain holds at most 64 entries"},
+    {"a count of 0", Place::file, songHead + "chain 3*0\n",
+     "FILE:4: a chain entry is a slot from 1 to 16, or SLOT*TIMES"},
+    {"nine rows, then a pattern", Place::file,
+     songHead + "pattern 1\n" + rowLines(9) + slotLines(2), "FILE:14: expected 10 rows, found 9"},
+    {"rows before a pattern line", Place::file, songHead + rowLines(10),
+     "FILE:4: expected 'pattern'"},
+    {"the chain after a pattern", Place::file, songHead + slotLines(1) + "chain 1\n",
+     "FILE:15: expected 10 rows"},
 };
 
 // The line for standard error: the program's name, then the case's complaint about the path.
@@ -455,6 +482,61 @@ std::string labelOf(float bpm) {
 }
 
 // Through the text and back by the parser: the same float, so the same label.
+// Songs of more than slot 1 are written as the second version and read back whole: the slot
+// line for a current slot other than 1, runs in the chain as SLOT*TIMES, and a pattern for each
+// slot with hits or in the chain, empty ones included (rests are music).
+struct SongFileCase {
+  const char* what;
+  int current;
+  std::vector<int> used; // slots with preset B's cells, 0-based
+  std::vector<int> chain;
+  const char* songLines; // the slot and chain lines
+  const char* patterns;  // the numbers of the pattern lines, in order
+};
+const SongFileCase songFileCases[] = {
+    {"a second slot", 0, {0, 2}, {}, "chain\n", "1 3"},
+    {"the current slot, empty", 4, {0}, {}, "slot 5\nchain\n", "1"},
+    {"a chain of runs and a rest",
+     2,
+     {0, 2},
+     {0, 2, 2, 2, 2, 1, 15},
+     "slot 3\nchain 1 3*4 2 16\n",
+     "1 2 3 16"},
+    {"slot 1 alone, twice over", 0, {0}, {0, 0}, "chain 1*2\n", "1"},
+    {"slot 1 empty", 0, {1}, {1, 0, 1}, "chain 2 1 2\n", "1 2"},
+};
+
+TEST(PatternFile, SongsRoundTripAsTheSecondVersion) {
+  for (const SongFileCase& c : songFileCases) {
+    Beat beat;
+    beat.song = oneSlotSong(nullptr, 101.5f, 1);
+    for (int slot : c.used) {
+      std::memcpy(beat.song.bank[slot], presetBcells, cellCount);
+    }
+    std::copy(c.chain.begin(), c.chain.end(), beat.song.chain);
+    beat.song.chainLength = int(c.chain.size());
+    beat.song.current = c.current;
+    std::string text = beatText(beat, builtInKit());
+    std::string patterns;
+    for (size_t at = text.find("\npattern "); at != std::string::npos;
+         at = text.find("\npattern ", at + 1)) {
+      patterns +=
+          (patterns.empty() ? "" : " ") + text.substr(at + 9, text.find('\n', at + 1) - at - 9);
+    }
+    std::string start =
+        std::string("pocketdrum pattern 2\ntempo 101.5\nshuffle on\n") + c.songLines + "pattern ";
+    EXPECT_EQ(text.substr(0, start.size()), start) << c.what;
+    EXPECT_EQ(patterns, c.patterns) << c.what;
+    Beat back;
+    int line = 0;
+    std::string message;
+    ASSERT_TRUE(parseBeat(text, back, line, message))
+        << c.what << ", line " << line << ": " << message;
+    EXPECT_EQ(std::memcmp(&back.song, &beat.song, sizeof beat.song), 0) << c.what;
+    EXPECT_EQ(beatText(back, builtInKit()), text) << c.what;
+  }
+}
+
 void expectRoundTrip(float bpm, size_t& wrong, std::string& firstWrong) {
   Beat out = beatOfRows(bpm, 1);
   Beat in;
