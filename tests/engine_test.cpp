@@ -12,6 +12,8 @@
 #include "engine/engine.h"
 #include "harness.h"
 #include "sequencer/pattern.h"
+#include "sequencer/song.h"
+#include "sequencer/transport.h"
 
 namespace {
 
@@ -163,9 +165,10 @@ TEST(EngineRender, CutVoicesFallSilentAtOnceAndTheNextStepSounds) {
 
 } // namespace
 
-// The chain rule and the bar lines in frames: each row gives the slots heard bar by bar; the
-// engine must take each bar's slot on the exact frame of its first step, and a change of the
-// current slot made in mid-bar (switchAt, a step) must wait for the next bar line.
+// The chain rule and the bar lines in both live paths: each row gives the slots heard bar by
+// bar. The engine takes each bar's slot on the exact frame of its first step; the step clock
+// sounds it from that step on and shows it on the grid; a change of the current slot made in
+// mid-bar (switchAt, a step) waits for the next bar line; a stop shows the current slot again.
 struct SongCase {
   const char* what;
   std::vector<int> chain;
@@ -218,5 +221,37 @@ TEST(EngineSong, EachBarSoundsItsSlotFromTheExactFrameOfItsFirstStep) {
         EXPECT_EQ(heard, c.heard) << c.what << ", " << bpm << " BPM, shuffle " << shuffle;
       }
     }
+    // the step clock: slot n holds a hit of track n on step 0 alone, so channel n says it sounded
+    MachineState s;
+    harness::freshMachine(s, 1000);
+    Song song = oneSlotSong(nullptr, 94.0f, 0);
+    for (int slot = 0; slot < trackCount; slot++) {
+      song.bank[slot][slot * stepCount] = '1';
+    }
+    std::copy(c.chain.begin(), c.chain.end(), song.chain);
+    song.chainLength = int(c.chain.size());
+    song.current = c.current;
+    putSong(s, song);
+    togglePlay(s, 1000);
+    std::string heard;
+    for (Uint32 now = 1000; heard.size() < std::strlen(c.heard); now++) {
+      int before = s.step;
+      advanceClock(s, now);
+      if (s.step != before && s.step == 1) {
+        int channel = 0;
+        while (channel < trackCount && Mix_Playing(channel) == 0) {
+          channel++;
+        }
+        heard += char('0' + channel);
+        ASSERT_EQ(s.shownSlot, channel) << c.what << ": the grid shows what sounds";
+      }
+      if (s.step != before && s.bar * stepCount + s.step == c.switchAt) {
+        stepSlot(s, c.switchTo - s.currentSlot);
+      }
+      Mix_HaltChannel(-1);
+    }
+    EXPECT_EQ(heard, c.heard) << c.what << ", on the step clock";
+    togglePlay(s, 90000);
+    EXPECT_EQ(s.shownSlot, s.currentSlot) << c.what << ": stopped, the grid shows the current slot";
   }
 }

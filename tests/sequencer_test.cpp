@@ -3,7 +3,6 @@
 // tick count has wrapped.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -11,7 +10,6 @@
 
 #include "harness.h"
 #include "sequencer/pattern.h"
-#include "sequencer/song.h"
 #include "sequencer/transport.h"
 
 namespace {
@@ -806,53 +804,3 @@ TEST_F(Sequencer, StepGridDoesNotDriftAcrossTheWrap) {
 }
 
 } // namespace
-
-// The step clock's bar lines: every start plays the chain's first entry (or the current slot),
-// a slot changed in mid-bar sounds from the next bar's first step, and a stop shows the current
-// slot again. Slot n holds a hit of track n on step 0 alone, so channel n says what sounded.
-struct BarCase {
-  const char* what;
-  std::vector<int> chain;
-  int switchTo;     // the current slot after two and a half bars, -1 for no change
-  const char* bars; // the slot of bars 0, 1, 2 ...
-};
-const BarCase barCases[] = {
-    {"no chain", {}, -1, "3333"},
-    {"no chain, a switch in bar 2", {}, 5, "33355"},
-    {"a chain from its first entry", {1, 4, 4}, -1, "14414"},
-    {"a chain, the current slot changed", {2, 6}, 5, "26262"},
-};
-
-TEST_F(Sequencer, EachBarPlaysItsSlotFromItsFirstStep) {
-  for (const BarCase& c : barCases) {
-    freshMachine(s, 1000);
-    Song song = oneSlotSong(nullptr, 94.0f, 0);
-    for (int slot = 0; slot < trackCount; slot++) {
-      song.bank[slot][slot * stepCount] = '1';
-    }
-    std::copy(c.chain.begin(), c.chain.end(), song.chain);
-    song.chainLength = int(c.chain.size());
-    song.current = 3;
-    putSong(s, song);
-    togglePlay(s, 1000);
-    std::string heard;
-    for (Uint32 now = 1000; heard.size() < std::strlen(c.bars); now++) {
-      if (c.switchTo >= 0 && now == 1000 + Uint32(2.5 * 16 * s.stepInterval)) {
-        stepSlot(s, c.switchTo - s.currentSlot);
-      }
-      int before = s.step;
-      advanceClock(s, now);
-      if (s.step != before && s.step == 1) {
-        std::vector<bool> on = channelsPlaying();
-        heard += char('0' + (std::find(on.begin(), on.end(), true) - on.begin()));
-        ASSERT_EQ(s.shownSlot, heard.back() - '0') << c.what << ": the grid shows what sounds";
-      }
-      Mix_HaltChannel(-1);
-    }
-    EXPECT_EQ(heard, c.bars) << c.what;
-    togglePlay(s, 90000);
-    EXPECT_EQ(s.shownSlot, s.currentSlot) << c.what << ": stopped, the grid shows the current slot";
-    EXPECT_EQ(std::string(songOf(s).bank[s.shownSlot], cellCount),
-              std::string(song.bank[s.shownSlot], cellCount));
-  }
-}
