@@ -18,7 +18,7 @@ from session import (PRESET_A, PRESET_B, RATE, STEP_LABEL, STEP_MS_94, enter_cel
                      text_mask, toggle_edit)
 
 SECONDS = 4.5  # of captured frames compared, past the first hit
-SONG_SECONDS = 7.0  # the same for the song: past a switch at the first or second bar line
+SONG_SECONDS = 9.0  # the same for the song: past a switch at any of the first three bar lines
 CASES = (  # tempo, shuffle, rows, bars exported (at least SECONDS of them)
     ("94", False, PRESET_B, 2),
     ("220", True, PRESET_A, 5),
@@ -136,7 +136,7 @@ def song_case(s, c, background, bare):
     # the switch lands on some bar line: the chain that equals the take names that bar
     wav = os.path.join(s.dir, "song.wav")
     differs = []
-    for bars in (1, 2):  # SONG_SECONDS reach past either bar line
+    for bars in (1, 2, 3):  # SONG_SECONDS reach past each of these bar lines
         with open(beat, "w") as f:
             f.write(saved.replace("\nchain\n", "\nchain 2*%d 1*3\n" % bars))
         exported = exported_frames(s, beat, bars + 3, wav)
