@@ -5,10 +5,12 @@
 
 #include "controls/buttons.h"
 #include "controls/repeat.h"
+#include "display/bank.h"
 #include "display/grid.h"
 #include "display/labels.h"
 #include "engine/audio_device.h"
 #include "pads/pad.h"
+#include "sequencer/song.h"
 #include "sequencer/transport.h"
 
 namespace {
@@ -34,6 +36,8 @@ struct Look {
   Pattern pattern;
   float bpm;
   int shuffle, playing, step, editMode, cursorStep, cursorTrack, glow;
+  int shownSlot, currentSlot, chainLength, bankView, copyFailed;
+  long long bar;
 };
 
 Look lookOf(const MachineState& s) {
@@ -47,6 +51,12 @@ Look lookOf(const MachineState& s) {
   look.cursorStep = s.cursorStep;
   look.cursorTrack = s.cursorTrack;
   look.glow = s.editMode == 1 ? s.glow : 0;
+  look.shownSlot = s.shownSlot;
+  look.currentSlot = s.currentSlot;
+  look.chainLength = s.chainLength;
+  look.bankView = s.bankView;
+  look.copyFailed = s.copyFailed;
+  look.bar = s.playing == 1 ? s.bar : 0;
   return look;
 }
 
@@ -54,7 +64,21 @@ bool sameLook(const Look& a, const Look& b) {
   return std::memcmp(a.pattern, b.pattern, sizeof a.pattern) == 0 && a.bpm == b.bpm &&
          a.shuffle == b.shuffle && a.playing == b.playing && a.step == b.step &&
          a.editMode == b.editMode && a.cursorStep == b.cursorStep &&
-         a.cursorTrack == b.cursorTrack && a.glow == b.glow;
+         a.cursorTrack == b.cursorTrack && a.glow == b.glow && a.shownSlot == b.shownSlot &&
+         a.currentSlot == b.currentSlot && a.chainLength == b.chainLength &&
+         a.bankView == b.bankView && a.copyFailed == b.copyFailed && a.bar == b.bar;
+}
+
+// The song over the specified screen: the slot label once there is more than slot 1, the bank
+// while B is held after a song control.
+void drawSong(const MachineState& s) {
+  Song song = songOf(s);
+  if (!isOneSlot(song)) {
+    drawSlotLabel(s, song);
+  }
+  if (s.bankView == 1) {
+    drawBankView(s, song);
+  }
 }
 
 // One paced frame: the clock, the repeats and the glow move on as in renderFrame, and the
@@ -81,6 +105,7 @@ void pacedFrame(MachineState& s, const Inputs& in, Look& shown, Uint32& drawnAt,
   if (s.editMode == 1) {
     drawCursor(s);
   }
+  drawSong(s);
   SDL_Flip(screen);
   shown = look;
   drawnAt = now;
@@ -103,6 +128,7 @@ void waitForFrame(const MachineState& s, const Inputs& in, Uint32& due) {
   };
   sooner(s.bpmHeld == 1, s.bpmRepeatAt);
   sooner(s.cursorHeld == 1, s.cursorRepeatAt);
+  sooner(s.chainHeld == 1, s.chainRepeatAt);
   sooner(s.editMode == 1, Uint32(s.glowNextAt));
   SDL_Delay(wake - now);
 }
@@ -177,6 +203,7 @@ void renderFrame(MachineState& s, const Inputs& in) {
     updateGlow(s, in.ticks());
     drawCursor(s);
   }
+  drawSong(s);
   SDL_Flip(screen);
 }
 

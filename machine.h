@@ -11,6 +11,9 @@ constexpr int stepCount = 16;
 constexpr int cellCount = trackCount * stepCount;
 typedef char Pattern[cellCount + 1];
 
+constexpr int slotCount = 16; // pattern slots in the bank, shown as 1..16
+constexpr int chainMax = 64;  // entries a chain holds
+
 constexpr int kitNameBytes = 256;    // a file name of up to 255 bytes, and its NUL
 constexpr int kitFolderBytes = 4096; // a path of up to PATH_MAX - 1 bytes, and its NUL
 
@@ -35,6 +38,20 @@ struct MachineState {
   Pattern presetB;
   int cursorStep;  // 0..15, wraps
   int cursorTrack; // 0..9, wraps
+
+  // The song beyond the grid. pattern holds the cells of the slot shown, shownSlot: the one
+  // sounding while playing, the current one while stopped; bank holds every other slot.
+  char bank[slotCount][cellCount];
+  int chain[chainMax];  // slots in playing order, one bar each
+  int chainLength;      // 0..64; 0: the current slot loops
+  int currentSlot;      // 0..15
+  int shownSlot;        // 0..15
+  long long bar;        // bars begun since the start of play, from 0
+  int songControls;     // 1: the beat is kept, and B with a direction or Y edits the song
+  int bankView;         // 1: B is held after a song control, and the bank is shown
+  int chainHeld;        // B + DOWN held: the chain's last entry goes on each repeat
+  Uint32 chainRepeatAt; // tick of the next removal
+  int copyFailed;       // the last copy found no empty slot: said while B is held
 
   // transport and tempo
   float bpm;          // 20.0..220.0

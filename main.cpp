@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     std::string complaint;
     read = readBeatFile(options.file, beat, complaint);
     if (read == ReadStatus::refused) {
-      std::fprintf(stderr, "%s\n", complaint.c_str());
+      tell("%s", complaint.c_str());
       return EX_DATAERR;
     }
   }
@@ -110,11 +110,14 @@ int main(int argc, char** argv) {
       initMachineState(state, 0); // the beat the machine starts with
       beat = beatOf(state);
     }
+    // without --bars a chain plays once, a lone slot for the default bars
+    int bars =
+        options.barsGiven || beat.song.chainLength == 0 ? options.bars : beat.song.chainLength;
     if (options.exportKind == ExportKind::midi) {
-      status = exportMidi(options.exportTo, options.bars, beat.cells, beat.bpm, beat.shuffle);
+      status = exportMidi(options.exportTo, bars, beat.song);
     } else {
-      status = runExport(options.exportTo, options.bars, beat.cells, beat.bpm, beat.shuffle,
-                         findAssetFolder().c_str(), userKit);
+      status = runExport(options.exportTo, bars, beat.song, findAssetFolder().c_str(), userKit,
+                         options.normalize);
     }
     freeKit(kit);
     return status;
@@ -137,6 +140,7 @@ int main(int argc, char** argv) {
   if (read == ReadStatus::loaded) {
     applyBeat(state, beat);
   }
+  state.songControls = beatFile != nullptr ? 1 : 0; // the song is kept: B edits it
   bool exact = options.sampleExact && startSampleExact(state, SDL_GetTicks());
   watchAudio();
   status = runMainLoop(state, liveInputs, beatFile != nullptr ? saveBeat : nullptr, exact);

@@ -1,15 +1,20 @@
 // What a frame and the start-up cost on SDL's dummy video and audio drivers.
 //   BM_WholeFrame            preset B playing, edit mode and shuffle on: every label drawn
+//   BM_SongFrame/0, /1       the same with a song of sixteen slots and a 64-entry chain: the slot
+//                            label, and with /1 the bank view of B held as well
 //   BM_BareFrame             the background copy and the flip alone, the floor of any frame
 //   BM_StartupToFirstFrame   from SDL_Init to the first frame shown, every asset loaded
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 #include "controls/buttons.h"
 #include "loop.h"
+#include "sequencer/pattern.h"
+#include "sequencer/song.h"
 #include "startup/startup.h"
 
 namespace {
@@ -92,6 +97,37 @@ void BM_WholeFrame(benchmark::State& bench) {
   tearDown(machine);
 }
 BENCHMARK(BM_WholeFrame);
+
+void BM_SongFrame(benchmark::State& bench) {
+  if (!startUp(machine, bench)) {
+    tearDown(machine);
+    return;
+  }
+  benchClock = 1000;
+  initMachineState(machine, benchClock);
+  Song song = oneSlotSong(nullptr, 94.0f, 1);
+  for (int slot = 0; slot < slotCount; slot++) {
+    std::memcpy(song.bank[slot], slot % 2 ? presetAcells : presetBcells, cellCount);
+  }
+  for (int k = 0; k < chainMax; k++) {
+    song.chain[k] = k % slotCount;
+  }
+  song.chainLength = chainMax;
+  putSong(machine, song);
+  machine.bankView = int(bench.range(0));
+  handleButtonDown(machine, buttonSelect, benchInputs);
+  handleButtonUp(machine, buttonSelect);
+  handleButtonDown(machine, buttonA, benchInputs);
+  for (auto _ : bench) {
+    benchClock += 16;
+    renderFrame(machine, benchInputs);
+  }
+  if (machine.playing != 1 || (bench.iterations() >= 1000 && machine.bar < 2)) {
+    bench.SkipWithError("the song was not playing through its chain");
+  }
+  tearDown(machine);
+}
+BENCHMARK(BM_SongFrame)->Arg(0)->Arg(1);
 
 void BM_BareFrame(benchmark::State& bench) {
   if (!startUp(machine, bench)) {

@@ -1,6 +1,8 @@
 // What an export costs, on SDL's dummy audio driver, with the decoding of the kit apart.
 //   BM_RenderStartupBeat   4 bars of preset B at 94 BPM rendered; x_realtime is seconds of beat
 //                          per second of CPU
+//   BM_RenderSong64        a chain of 64 entries over sixteen slots (presets A and B in turn)
+//                          at 94 BPM, rendered once through
 //   BM_WriteStartupBeat    the same frames written as a WAV and flushed to disk
 //   BM_DecodeKit           the ten samples read and decoded by the mixer, as start-up does
 //   BM_DecodeUserKit       the same ten files as a kit of the user's: libsndfile, and 16-bit
@@ -8,6 +10,7 @@
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -52,7 +55,7 @@ double beatSeconds(const std::vector<Sint16>& frames) {
 void BM_RenderStartupBeat(benchmark::State& bench) {
   std::vector<Sint16> frames;
   for (auto _ : bench) {
-    frames = renderBeat(presetBcells, startupTempo, 0, bars, kit);
+    frames = renderBeat(oneSlotSong(presetBcells, startupTempo, 0), bars, kit);
     benchmark::DoNotOptimize(frames.data());
   }
   bench.counters["x_realtime"] =
@@ -60,8 +63,27 @@ void BM_RenderStartupBeat(benchmark::State& bench) {
 }
 BENCHMARK(BM_RenderStartupBeat)->Unit(benchmark::kMillisecond);
 
+void BM_RenderSong64(benchmark::State& bench) {
+  Song song = oneSlotSong(nullptr, startupTempo, 0);
+  for (int slot = 0; slot < slotCount; slot++) {
+    std::memcpy(song.bank[slot], slot % 2 ? presetAcells : presetBcells, cellCount);
+  }
+  for (int k = 0; k < chainMax; k++) {
+    song.chain[k] = k % slotCount;
+  }
+  song.chainLength = chainMax;
+  std::vector<Sint16> frames;
+  for (auto _ : bench) {
+    frames = renderBeat(song, chainMax, kit);
+    benchmark::DoNotOptimize(frames.data());
+  }
+  bench.counters["x_realtime"] =
+      benchmark::Counter(beatSeconds(frames), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_RenderSong64)->Unit(benchmark::kMillisecond);
+
 void BM_WriteStartupBeat(benchmark::State& bench) {
-  std::vector<Sint16> frames = renderBeat(presetBcells, startupTempo, 0, bars, kit);
+  std::vector<Sint16> frames = renderBeat(oneSlotSong(presetBcells, startupTempo, 0), bars, kit);
   std::string path = std::string(P_tmpdir) + "/export_bench.wav";
   std::string reason;
   for (auto _ : bench) {

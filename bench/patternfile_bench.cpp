@@ -22,11 +22,7 @@ const SampleBank& builtInKit() {
 
 Beat presetBeat() {
   Beat beat;
-  for (int i = 0; i <= cellCount; i++) {
-    beat.cells[i] = presetBcells[i];
-  }
-  beat.bpm = 94.1f;
-  beat.shuffle = 1;
+  beat.song = oneSlotSong(presetBcells, 94.1f, 1);
   return beat;
 }
 

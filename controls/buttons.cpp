@@ -5,6 +5,7 @@
 
 #include "../display/grid.h"
 #include "../sequencer/pattern.h"
+#include "../sequencer/song.h"
 #include "../sequencer/transport.h"
 
 namespace {
@@ -73,6 +74,29 @@ void editPress(MachineState& s, int button, const Inputs& in) {
   }
 }
 
+// B held in normal mode with a direction or Y, when the beat is kept: the bank and the chain.
+// No trace: these buttons write none outside edit mode.
+bool songPress(MachineState& s, int button, const Inputs& in) {
+  if (s.songControls == 0 || s.editMode == 1 || !in.isDown(buttonB) || in.isDown(buttonSelect)) {
+    return false;
+  }
+  if (button == buttonLeft || button == buttonRight) {
+    stepSlot(s, button == buttonLeft ? -1 : 1);
+  } else if (button == buttonUp) {
+    appendToChain(s);
+  } else if (button == buttonDown) {
+    dropFromChain(s);
+    s.chainHeld = 1;
+    s.chainRepeatAt = in.ticks() + firstRepeatDelay;
+  } else if (button == buttonY) {
+    s.copyFailed = copySlot(s) ? 0 : 1;
+  } else {
+    return false;
+  }
+  s.bankView = 1;
+  return true;
+}
+
 } // namespace
 
 int buttonForKey(SDLKey key) {
@@ -130,6 +154,8 @@ void handleButtonDown(MachineState& s, int button, const Inputs& in) {
     tempoPress(s, tempoDown, in, "button BPM down\n");
   } else if (button == buttonR) {
     tempoPress(s, tempoUp, in, "button BPM up\n");
+  } else if (songPress(s, button, in)) {
+    return;
   } else if (s.editMode == 1) {
     editPress(s, button, in);
   }
@@ -148,6 +174,12 @@ void handleButtonUp(MachineState& s, int button) {
              button == buttonDown) {
     // LEFT ends the hold like the others in either mode, so a hidden cursor never keeps moving
     s.cursorHeld = 0;
+    s.chainHeld = 0;
     std::printf("stick centred\n");
+  } else if (button == buttonB) {
+    // the bank is shown for as long as B stays down
+    s.bankView = 0;
+    s.chainHeld = 0;
+    s.copyFailed = 0;
   }
 }

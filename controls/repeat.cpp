@@ -1,8 +1,10 @@
-// Held-button auto-repeat: tempo while L or R is held, cursor (and painting) while a direction is.
+// Held-button auto-repeat: tempo while L or R is held, cursor (and painting) while a direction is,
+// the chain's removals while B and DOWN are.
 #include "repeat.h"
 
 #include "../display/grid.h"
 #include "../sequencer/pattern.h"
+#include "../sequencer/song.h"
 #include "../sequencer/transport.h"
 #include "buttons.h"
 
@@ -32,6 +34,12 @@ void autoRepeat(MachineState& s, const Inputs& in) {
   // L repeats.
   tempoRepeat(s, buttonL, tempoDown, in);
   tempoRepeat(s, buttonR, tempoUp, in);
+
+  // B + DOWN: the chain loses its last entry on every repeat, on a hold of its own
+  if (s.chainHeld == 1 && due(in, s.chainRepeatAt)) {
+    dropFromChain(s);
+    s.chainRepeatAt = in.ticks() + repeatPeriod;
+  }
 
   if (s.cursorHeld == 1 && due(in, s.cursorRepeatAt)) {
     flashCursor(s);

@@ -1,4 +1,4 @@
-// The sample-exact engine: the pattern's hits placed on their steps' frames by the schedule and
+// The sample-exact engine: the song's hits placed on their steps' frames by the schedule and
 // mixed into frames as the mixer mixes its channels. The export runs it offline; with
 // --sample-exact it runs inside the audio device's callback.
 #pragma once
@@ -7,6 +7,7 @@
 
 #include "../machine.h"
 #include "schedule.h"
+#include "song.h"
 
 // One track's sound: its chunk, played from the start of a hit, cut by the track's next hit as
 // one mixer channel per track cuts it.
@@ -17,7 +18,8 @@ struct Voice {
 
 struct Engine {
   const SampleBank* bank; // the chunks as the mixer decoded them, 44100 Hz 16-bit stereo
-  char cells[cellCount];  // '1' set: 10 tracks of 16 steps, track-major
+  Song song;              // what plays; its tempo and shuffle apply through plan
+  int slot;               // the slot of the bar in progress, taken at each bar line
   Schedule plan;
   int playing;        // 1: steps sound on their frames; 0: the voices ring on, nothing new starts
   long long nextStep; // the next step to sound, from 0 at the start of play
@@ -43,15 +45,16 @@ void cutVoices(Engine& e);
 // volume arithmetic and clamped once. With out null the clock and the steps move on unheard.
 void renderFrames(Engine& e, long long count, Sint16* out);
 
-// Frames of the beat of cells played for bars bars from frame 0: the bars, or longer when the
-// last hit of a track rings past them.
-long long offlineLength(const char* cells, float bpm, int shuffle, int bars,
-                        const SampleBank& bank);
+// Renders count frames as renderFrames does, but each voice at the samples' own level (the
+// mixer's 128 of 128), summed without truncation or clamping into sum: for a gain applied after.
+void renderFullScale(Engine& e, long long count, int* sum);
 
-// The engine set up to play cells for bars bars from frame 0, as the export renders them.
-void startOffline(Engine& e, const char* cells, float bpm, int shuffle, int bars,
-                  const SampleBank& bank);
+// Frames of the song played for bars bars from frame 0: the bars, or longer when the last hit
+// of a track rings past them.
+long long offlineLength(const Song& song, int bars, const SampleBank& bank);
+
+// The engine set up to play the song for bars bars from frame 0, as the export renders them.
+void startOffline(Engine& e, const Song& song, int bars, const SampleBank& bank);
 
 // The whole of that beat at once, as interleaved stereo frames.
-std::vector<Sint16> renderBeat(const char* cells, float bpm, int shuffle, int bars,
-                               const SampleBank& bank);
+std::vector<Sint16> renderBeat(const Song& song, int bars, const SampleBank& bank);

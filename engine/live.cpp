@@ -19,6 +19,7 @@ LiveBeat offered;
 LiveBeat handed;
 Uint32 startsPlayed = 0;   // the starts the engine has taken up
 long long stepPlayed = -1; // the engine's last step, from the start of play
+int slotPlayed = 0;        // the slot of that step's bar
 
 // The callback's own copy of what it has applied.
 LiveBeat applied;
@@ -32,11 +33,11 @@ void applyBeat(const LiveBeat& beat) {
   if (beat.halts != applied.halts) {
     cutVoices(engine);
   }
-  std::memcpy(engine.cells, beat.cells, cellCount);
+  engine.song = beat.song;
   if (beat.starts != applied.starts && beat.playing == 1) {
-    startSteps(engine, beat.bpm, beat.shuffle);
-  } else if (beat.bpm != applied.bpm || beat.shuffle != applied.shuffle) {
-    retimeSteps(engine, beat.bpm, beat.shuffle);
+    startSteps(engine, beat.song.bpm, beat.song.shuffle);
+  } else if (beat.song.bpm != applied.song.bpm || beat.song.shuffle != applied.song.shuffle) {
+    retimeSteps(engine, beat.song.bpm, beat.song.shuffle);
   }
   engine.playing = beat.playing;
   applied = beat;
@@ -56,6 +57,7 @@ void fillStream(void*, Uint8* stream, int bytes) {
   }
   startsPlayed = applied.starts;
   stepPlayed = engine.lastStep;
+  slotPlayed = engine.slot;
 }
 
 // The unheard engine moved on to ticks: up to now as the beat was, then the changes from now on.
@@ -89,7 +91,7 @@ bool streamFits(const char* then) {
 bool startLiveEngine(const SampleBank& bank, Uint32 ticks) {
   resetEngine(engine, bank);
   applied = handed = offered = LiveBeat{};
-  std::memset(applied.cells, '0', cellCount);
+  applied.song = oneSlotSong(nullptr, 94.0f, 0);
   handed = offered = applied;
   lastTicks = ticks;
   elapsedMs = 0;
@@ -116,24 +118,31 @@ void handOverBeat(const LiveBeat& beat) {
   }
 }
 
-int liveStep(Uint32 ticks) {
+int liveStep(Uint32 ticks, long long* bar, int* slot) {
   Uint32 starts;
   long long step;
+  int playedSlot;
   if (heard) {
     SDL_LockAudio();
     starts = startsPlayed;
     step = stepPlayed;
+    playedSlot = slotPlayed;
     SDL_UnlockAudio();
   } else {
     runUnheard(ticks);
     starts = applied.starts;
     step = engine.lastStep;
+    playedSlot = engine.slot;
   }
   if (offered.playing == 0) {
     return 0;
   }
   if (starts != offered.starts || step < 0) {
     return 1;
+  }
+  if (bar != nullptr && slot != nullptr) {
+    *bar = step / stepCount;
+    *slot = playedSlot;
   }
   return int(step % stepCount) + 1;
 }

@@ -4,13 +4,12 @@
 #pragma once
 
 #include "../machine.h"
+#include "song.h"
 
 // The beat as the main thread hands it over. starts and halts count the transport's starts and
 // the moments all sound was cut, so that a stop and a start in one frame both arrive.
 struct LiveBeat {
-  char cells[cellCount];
-  float bpm;
-  int shuffle;
+  Song song;
   int playing;
   Uint32 starts;
   Uint32 halts;
@@ -34,5 +33,6 @@ void rejoinStream(Uint32 ticks);
 void handOverBeat(const LiveBeat& beat);
 
 // The step the engine has sounded last, 1..16, or 1 for a start it has yet to play; 0 when
-// stopped. ticks moves the unheard engine on to now.
-int liveStep(Uint32 ticks);
+// stopped. ticks moves the unheard engine on to now. Where the engine has sounded a step of this
+// play, bar and slot are set to that step's bar (from 0) and the slot sounding in it.
+int liveStep(Uint32 ticks, long long* bar = nullptr, int* slot = nullptr);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,8 @@ constexpr int wavHeaderBytes = 44;
 // Rendered and written this many frames at a time, so that 999 bars at 20 BPM (2 GB of WAV)
 // need no more memory than four bars.
 constexpr long long blockFrames = 1 << 16;
+// --normalize: the peak at -1 dBFS, of full scale 32767
+const double normalPeak = 32767.0 * std::pow(10.0, -1.0 / 20.0);
 
 void putLe(Uint8*& at, Uint32 value, int bytes) {
   for (int b = 0; b < bytes; b++) {
@@ -105,27 +108,63 @@ bool writeWav(const char* path, const std::vector<Sint16>& frames, std::string& 
   return writeWavFrom(path, (long long)frames.size() / channels, copy, reason);
 }
 
-int exportBeat(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
-               const SampleBank& bank) {
+int exportBeat(const char* outPath, int bars, const Song& song, const SampleBank& bank,
+               bool normalize) {
   // the engine renders the blocks in order, each from where the last ended
   Engine engine;
-  startOffline(engine, cells, bpm, shuffle, bars, bank);
-  long long length = offlineLength(cells, bpm, shuffle, bars, bank);
+  startOffline(engine, song, bars, bank);
+  long long length = offlineLength(song, bars, bank);
   auto render = [&engine](long long, long long count, Sint16* out) {
     renderFrames(engine, count, out);
   };
   std::string reason;
-  if (!mixerMatchesFile(reason) || !writeWavFrom(outPath, length, render, reason)) {
+  bool written = false;
+  double gain = 1.0;
+  if (mixerMatchesFile(reason) && !normalize) {
+    written = writeWavFrom(outPath, length, render, reason);
+  } else if (reason.empty()) {
+    // the mix at full scale, twice: once for its peak, once scaled by the one gain
+    std::vector<int> sum(size_t(blockFrames * channels));
+    long long loudest = 0;
+    for (long long first = 0; first < length; first += blockFrames) {
+      long long count = std::min(blockFrames, length - first);
+      renderFullScale(engine, count, sum.data());
+      for (long long k = 0; k < count * channels; k++) {
+        loudest = std::max(loudest, std::llabs(sum[k]));
+      }
+    }
+    double scale = loudest > 0 ? normalPeak / double(loudest) : double(mixVolume) / MIX_MAX_VOLUME;
+    gain = scale * MIX_MAX_VOLUME / mixVolume;
+    startOffline(engine, song, bars, bank);
+    auto scaled = [&engine, &sum, scale](long long, long long count, Sint16* out) {
+      renderFullScale(engine, count, sum.data());
+      for (long long k = 0; k < count * channels; k++) {
+        out[k] = Sint16(std::lround(sum[k] * scale));
+      }
+    };
+    written = writeWavFrom(outPath, length, scaled, reason);
+    if (loudest == 0) {
+      gain = 0.0; // said as silence
+    }
+  }
+  if (!written) {
     tell("%s: %s", outPath, reason.c_str());
     return EX_CANTCREAT;
   }
-  std::printf("Wrote %s: %d bars at %s BPM (%.1f s)\n", outPath, bars, tempoText(bpm).c_str(),
+  std::printf("Wrote %s: %d bars at %s BPM (%.1f s)", outPath, bars, tempoText(song.bpm).c_str(),
               double(length) / audioRate);
+  if (normalize && gain > 0.0) {
+    std::printf(", peak at -1 dBFS: gain %+.1f dB\n", 20.0 * std::log10(gain));
+  } else if (normalize) {
+    std::printf(", silent: gain 0.0 dB\n");
+  } else {
+    std::printf("\n");
+  }
   return 0;
 }
 
-int runExport(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
-              const char* assetDir, const SampleBank* kit) {
+int runExport(const char* outPath, int bars, const Song& song, const char* assetDir,
+              const SampleBank* kit, bool normalize) {
   // no sound card, no sound server: the dummy driver only paces the mixer, which decodes the
   // samples to the opened format exactly as it does live
   setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -138,11 +177,11 @@ int runExport(const char* outPath, int bars, const char* cells, float bpm, int s
     tell("the mixer cannot open: %s", Mix_GetError());
   } else {
     if (kit != nullptr) {
-      status = exportBeat(outPath, bars, cells, bpm, shuffle, *kit);
+      status = exportBeat(outPath, bars, song, *kit, normalize);
     } else {
       SampleBank bank;
       loadSamples(bank, assetDir);
-      status = exportBeat(outPath, bars, cells, bpm, shuffle, bank);
+      status = exportBeat(outPath, bars, song, bank, normalize);
       for (Mix_Chunk* chunk : bank.chunk) {
         if (chunk != nullptr) {
           Mix_FreeChunk(chunk);

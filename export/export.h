@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "../engine/song.h"
 #include "../machine.h"
 
 // Writes frames as a WAV file, through a temporary file beside path that is renamed over it, so
@@ -13,13 +14,15 @@ bool writeWav(const char* path, const std::vector<Sint16>& frames, std::string& 
 
 // The whole export for a mixer already open and a loaded bank: renders, writes outPath and prints
 // "Wrote OUT: N bars at T BPM (S.S s)". Returns 0, or 73 after one line on standard error naming
-// outPath and the reason.
-int exportBeat(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
-               const SampleBank& bank);
+// outPath and the reason. With normalize the voices are mixed at full precision and one gain
+// brings the peak to -1 dBFS, without clipping; the line ends with that gain against the plain
+// export, or says the beat is silent and was written at 0 dB.
+int exportBeat(const char* outPath, int bars, const Song& song, const SampleBank& bank,
+               bool normalize = false);
 
 // The export as the command line asks for it, before any window: SDL's audio alone on its dummy
 // driver, the mixer opened and the built-in kit loaded from assetDir as start-up does, or the
 // user's kit when one is given (it stays the caller's), then exportBeat. Returns exportBeat's
 // status, or 1 after one line on standard error when SDL or the mixer cannot start.
-int runExport(const char* outPath, int bars, const char* cells, float bpm, int shuffle,
-              const char* assetDir, const SampleBank* kit = nullptr);
+int runExport(const char* outPath, int bars, const Song& song, const char* assetDir,
+              const SampleBank* kit = nullptr, bool normalize = false);

@@ -46,13 +46,14 @@ bool comesFirst(const NoteEvent& a, const NoteEvent& b) {
   return a.track < b.track;
 }
 
-std::vector<NoteEvent> noteEvents(const char* cells, int shuffle, int bars) {
+std::vector<NoteEvent> noteEvents(const Song& song, int bars) {
   std::vector<NoteEvent> events;
   long steps = long(bars) * stepCount;
   for (long i = 0; i < steps; i++) {
+    const char* cells = cellsOfStep(song, i);
     for (int t = 0; t < trackCount; t++) {
       if (cells[t * stepCount + i % stepCount] == '1') {
-        long tick = midiStepTick(i, shuffle);
+        long tick = midiStepTick(i, song.shuffle);
         events.push_back({tick, true, t});
         events.push_back({tick + noteTicks, false, t});
       }
@@ -95,19 +96,19 @@ unsigned long tempoMicroseconds(float bpm) {
   return (unsigned long)std::lround(60000000.0 / double(bpm));
 }
 
-std::string trackBody(const char* cells, float bpm, int shuffle, int bars) {
+std::string trackBody(const Song& song, int bars) {
   std::string out;
   // at tick 0: the name, the tempo and 4/4 (a quarter-note click, eight 32nds a quarter)
   putVarLength(out, 0);
   putMeta(out, 0x03, trackName);
   std::string tempo;
-  putBigEndian(tempo, tempoMicroseconds(bpm), 3);
+  putBigEndian(tempo, tempoMicroseconds(song.bpm), 3);
   putVarLength(out, 0);
   putMeta(out, 0x51, tempo);
   putVarLength(out, 0);
   putMeta(out, 0x58, std::string("\x04\x02\x18\x08", 4));
   long at = 0;
-  for (const NoteEvent& e : noteEvents(cells, shuffle, bars)) {
+  for (const NoteEvent& e : noteEvents(song, bars)) {
     putVarLength(out, (unsigned long)(e.tick - at));
     at = e.tick;
     out += char(e.on ? noteOn : noteOff);
@@ -126,21 +127,21 @@ long midiStepTick(long i, int shuffle) {
   return std::lround(stepOffset(i, shuffle) * ticksPerStep);
 }
 
-std::string midiFile(const char* cells, float bpm, int shuffle, int bars) {
+std::string midiFile(const Song& song, int bars) {
   std::string out = "MThd";
   putBigEndian(out, 6, 4);
   putBigEndian(out, 0, 2); // format 0: one track
   putBigEndian(out, 1, 2);
   putBigEndian(out, midiTicksPerQuarter, 2);
-  std::string track = trackBody(cells, bpm, shuffle, bars);
+  std::string track = trackBody(song, bars);
   out += "MTrk";
   putBigEndian(out, track.size(), 4);
   out += track;
   return out;
 }
 
-int exportMidi(const char* outPath, int bars, const char* cells, float bpm, int shuffle) {
-  std::string bytes = midiFile(cells, bpm, shuffle, bars);
+int exportMidi(const char* outPath, int bars, const Song& song) {
+  std::string bytes = midiFile(song, bars);
   Replacement file;
   const char* failed = beginReplacement(outPath, file);
   if (failed == nullptr) {
@@ -152,8 +153,8 @@ int exportMidi(const char* outPath, int bars, const char* cells, float bpm, int 
     return EX_CANTCREAT;
   }
   // a MIDI file has no ringing tail: its length is that of the bars, 15 s / bpm a step
-  double seconds = double(bars) * stepCount * 15.0 / double(bpm);
-  std::printf("Wrote %s: %d bars at %s BPM (%.1f s)\n", outPath, bars, tempoText(bpm).c_str(),
+  double seconds = double(bars) * stepCount * 15.0 / double(song.bpm);
+  std::printf("Wrote %s: %d bars at %s BPM (%.1f s)\n", outPath, bars, tempoText(song.bpm).c_str(),
               seconds);
   return 0;
 }

@@ -1,16 +1,17 @@
-// Pattern files: a beat (pattern, tempo, shuffle) as plain text that outlives the session.
+// Pattern files: a beat (a song of patterns, tempo, shuffle) as plain text that outlives the
+// session.
 #pragma once
 
 #include <string>
 
+#include "../engine/song.h"
 #include "../machine.h"
 
-// What a pattern file holds: the ten rows of cells, the tempo as the machine stores it, the
-// shuffle flag and the user's kit folder, when the beat was saved with one.
+// What a pattern file holds: the song (one pattern in the first version of the file, a bank and
+// a chain in the second) with its tempo and shuffle, and the user's kit folder, when the beat
+// was saved with one.
 struct Beat {
-  Pattern cells;            // '1' set, '0' clear, track-major, as in MachineState
-  float bpm;                // 20.0..220.0
-  int shuffle;              // 0 or 1
+  Song song;
   char kit[kitFolderBytes]; // the "kit" line's absolute path; "" when there is none
   int kitLine;              // the line it stands on, 1-based; 0 when there is none
 };
@@ -25,8 +26,8 @@ enum class ReadStatus {
   refused, // unreadable or malformed: the program must not start, nor ever write over it
 };
 
-// Reads FILE into beat. On refused, complaint is the one line for standard error, without its
-// LF: "pocketdrum: FILE:LINE: MESSAGE", or "pocketdrum: FILE: MESSAGE" for the whole file.
+// Reads FILE into beat. On refused, complaint is what the one line for the user says:
+// "FILE:LINE: MESSAGE", or "FILE: MESSAGE" for the whole file.
 ReadStatus readBeatFile(const char* path, Beat& beat, std::string& complaint);
 
 // Parses a file's bytes. On failure returns false with the message, and line the 1-based line it
@@ -34,7 +35,9 @@ ReadStatus readBeatFile(const char* path, Beat& beat, std::string& complaint);
 bool parseBeat(const std::string& bytes, Beat& beat, int& line, std::string& message);
 
 // The file's text for a beat played on kit: the header, the tempo, the shuffle, the kit line for
-// a kit of the user's, and ten rows, each followed by the name of its track's file.
+// a kit of the user's, and ten rows, each followed by the name of its track's file. A song of
+// more than slot 1 is written as the second version: the slot and chain lines, then each slot
+// with hits or in the chain as a "pattern N" line and its rows.
 std::string beatText(const Beat& beat, const SampleBank& kit);
 
 // The shortest of "%.0f" .. "%.6f" that strtof reads back as the same float.
@@ -49,5 +52,5 @@ bool saveBeatFile(const char* path, const Beat& beat, const SampleBank& kit);
 // The beat the machine is playing now, with the folder of the kit it plays.
 Beat beatOf(const MachineState& s);
 
-// Puts a beat into the machine: pattern, tempo with its step length, and shuffle.
+// Puts a beat into the machine: its song, tempo with its step length, and shuffle.
 void applyBeat(MachineState& s, const Beat& beat);

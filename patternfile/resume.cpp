@@ -39,12 +39,11 @@ std::string fileName(const std::string& path) {
 bool moveAside(const std::string& path, const std::string& complaint) {
   std::string aside = path + refusedSuffix;
   if (std::rename(path.c_str(), aside.c_str()) != 0) {
-    std::fprintf(stderr, "%s; it cannot be moved aside (%s), so this session will not save\n",
-                 complaint.c_str(), std::strerror(errno));
+    tell("%s; it cannot be moved aside (%s), so this session will not save", complaint.c_str(),
+         std::strerror(errno));
     return false;
   }
-  std::fprintf(stderr, "%s; renamed to %s, starting without it\n", complaint.c_str(),
-               fileName(aside).c_str());
+  tell("%s; renamed to %s, starting without it", complaint.c_str(), fileName(aside).c_str());
   return true;
 }
 

@@ -1,10 +1,9 @@
 // --sample-exact: the live engine as the sequencer's output.
 #include "sample_exact.h"
 
-#include <cstring>
-
 #include "../engine/live.h"
 #include "output.h"
+#include "song.h"
 
 namespace {
 
@@ -13,9 +12,7 @@ Uint32 halts = 0;  // the moments all sound was cut
 
 void handOver(const MachineState& s) {
   LiveBeat beat;
-  std::memcpy(beat.cells, s.pattern, cellCount);
-  beat.bpm = s.bpm;
-  beat.shuffle = s.shuffle;
+  beat.song = songOf(s);
   beat.playing = s.playing;
   beat.starts = starts;
   beat.halts = halts;
@@ -35,10 +32,17 @@ void haltAll(const MachineState& s) {
   handOver(s);
 }
 
-// Edits, tempo and shuffle reach the engine once a frame; the screen shows its step.
+// Edits, tempo and shuffle reach the engine once a frame; the screen shows its step and the
+// slot of its bar.
 void followEngine(MachineState& s, Uint32 ticks) {
   handOver(s);
-  s.step = liveStep(ticks);
+  long long bar = -1;
+  int slot = 0;
+  s.step = liveStep(ticks, &bar, &slot);
+  if (bar >= 0 && (bar != s.bar || slot != s.shownSlot)) {
+    s.bar = bar;
+    showSlot(s, slot);
+  }
 }
 
 const BeatOutput engineOutput = {startPlay, noHit, haltAll, followEngine};

@@ -3,6 +3,7 @@
 
 #include "../engine/schedule.h"
 #include "output.h"
+#include "song.h"
 
 namespace {
 
@@ -58,8 +59,10 @@ void togglePlay(MachineState& s, Uint32 ticks) {
   s.nextStepTime = clockReading(s, ticks);
   s.stepTimeCarry = 0.0f;
   if (s.playing == 0) {
+    showSlot(s, s.currentSlot);
     beatOutput().halt(s);
   } else {
+    startBar(s, 0);
     beatOutput().start(s);
   }
 }
@@ -91,6 +94,7 @@ void advanceClock(MachineState& s, Uint32 ticks) {
   s.step = s.step + 1;
   if (s.step > stepCount) {
     s.step = 1;
+    startBar(s, s.bar + 1);
   }
   // A step's length and, with shuffle, the quarter step by which the next one lies off the
   // straight grid, each added on its own so the carry keeps both exact.

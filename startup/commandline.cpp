@@ -1,5 +1,5 @@
 // The command line: none, [--sample-exact] [--resume] [FILE], --export OUT.wav|OUT.mid [--bars N]
-// [FILE], --help or --version, each with --kit DIR anywhere among the options.
+// [--normalize] [FILE], --help or --version, each with --kit DIR anywhere among the options.
 #include "commandline.h"
 
 #include <cstring>
@@ -24,9 +24,10 @@ const char usage[] =
     "exists, written on quitting and on Ctrl+S. --resume without FILE keeps them in\n"
     "$XDG_DATA_HOME/pocketdrum/last.pdrum (~/.local/share when that is\n"
     "unset or relative).\n"
-    "--export writes FILE's beat, or the start-up beat, for N bars (1..999,\n"
-    "default 4), without a window: OUT.wav as 44100 Hz 16-bit stereo sound,\n"
-    "OUT.mid or OUT.midi as General MIDI drum notes on channel 10.\n"
+    "--export writes FILE's beat, or the start-up beat, for N bars (1..999;\n"
+    "default: FILE's chain once, or 4), without a window: OUT.wav as 44100 Hz\n"
+    "16-bit stereo sound, OUT.mid or OUT.midi as General MIDI drum notes on\n"
+    "channel 10. With OUT.wav, --normalize brings the peak to -1 dBFS.\n"
     "--sample-exact plays every hit on its exact audio frame, after a constant\n"
     "latency of a buffer or two, and leaves the processor idle between frames.\n"
     "--kit plays the user's own sounds: in DIR, track n (1..10) plays the first\n"
@@ -80,7 +81,8 @@ bool exportKindOf(const char* path, ExportKind& kind) {
 }
 
 Options defaults() {
-  return {Action::play, nullptr, nullptr, defaultBars, ExportKind::wav, false, false, nullptr, ""};
+  return {Action::play, nullptr, nullptr, defaultBars, false, ExportKind::wav,
+          false,        false,   nullptr, false,       ""};
 }
 
 // A usage error: options back at their defaults, with what was wrong.
@@ -148,6 +150,11 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
       }
       barsText = next;
       i++;
+    } else if (std::strcmp(arg, "--normalize") == 0) {
+      if (read.normalize) {
+        return refuse(options, arg + twice);
+      }
+      read.normalize = true;
     } else if (std::strcmp(arg, "--resume") == 0) {
       if (read.resume) {
         return refuse(options, arg + twice);
@@ -166,6 +173,11 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
   }
   if (barsText != nullptr && !parseBars(barsText, read.bars)) {
     return refuse(options, given("--bars", barsText) + ": N is a whole number from 1 to 999");
+  }
+  read.barsGiven = barsText != nullptr;
+  // a gain for sound: a WAV export alone
+  if (read.normalize && (read.action != Action::exportBeat || read.exportKind != ExportKind::wav)) {
+    return refuse(options, "--normalize goes with --export OUT.wav alone");
   }
   // the export writes a beat it is given; it keeps none
   if (read.resume && read.action == Action::exportBeat) {

@@ -22,10 +22,12 @@ struct Options {
   const char* file;     // the pattern file, or null
   const char* exportTo; // OUT.wav or OUT.mid with --export, else null
   int bars;             // 1..999 bars to export
+  bool barsGiven;       // --bars was given; otherwise a chain is exported once
   ExportKind exportKind;
   bool resume;      // --resume: with no FILE, the beat is kept in the user's data folder
   bool sampleExact; // --sample-exact: every hit on its exact audio frame
   const char* kit;  // the user's kit folder with --kit, else null
+  bool normalize;   // --normalize: the WAV export's peak brought to -1 dBFS
   char wrong[160];  // after a usage error, what was wrong: the option, the value, what it takes
 };
 

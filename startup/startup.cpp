@@ -199,6 +199,16 @@ void initMachineState(MachineState& s, Uint32 ticks) {
   loadPresets(s);
   s.cursorStep = 0;
   s.cursorTrack = 0;
+  std::memset(s.bank, '0', sizeof s.bank);
+  s.chainLength = 0;
+  s.currentSlot = 0;
+  s.shownSlot = 0;
+  s.bar = 0;
+  s.songControls = 0;
+  s.bankView = 0;
+  s.chainHeld = 0;
+  s.chainRepeatAt = 0;
+  s.copyFailed = 0;
   s.bpm = 94.0f;
   s.stepInterval = stepLength(s.bpm);
   s.clockEpoch = 0;

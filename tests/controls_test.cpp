@@ -745,3 +745,87 @@ TEST(Keys, EveryKeyMapsToItsButtonAndNoOtherKeyDoesAnything) {
 }
 
 } // namespace
+
+// ---- B with a direction or Y: the bank and the chain of a kept beat ----
+
+struct SongKeysCase {
+  const char* what;
+  int kept, editMode, select;
+  int fullBank, chainLength; // set up beforehand: every slot used; entries of slot 1
+  const char* keys;          // pressed and released in turn while B is held: L R U D Y
+  int current;               // after, 0-based
+  std::vector<int> chain;    // after, when the chain started empty
+  int cursorStep, copyFailed;
+};
+const SongKeysCase songKeysCases[] = {
+    {"the bare command: nothing", 0, 0, 0, 0, 0, "RUYD", 0, {}, 0, 0},
+    {"slots and appends", 1, 0, 0, 0, 0, "RRULU", 1, {2, 1}, 0, 0},
+    {"left from slot 1 wraps to 16", 1, 0, 0, 0, 0, "L", 15, {}, 0, 0},
+    {"removing from an empty chain", 1, 0, 0, 0, 0, "DDU", 0, {0}, 0, 0},
+    {"copies go to the first empty slots", 1, 0, 0, 0, 0, "YY", 2, {}, 0, 0},
+    {"a copy with no empty slot", 1, 0, 0, 1, 0, "Y", 0, {}, 0, 1},
+    {"an append at 64 entries", 1, 0, 0, 0, 64, "U", 0, {}, 0, 0},
+    {"edit mode: B and a direction move the cursor", 1, 1, 0, 0, 0, "R", 0, {}, 1, 0},
+    {"SELECT held: nothing", 1, 0, 1, 0, 0, "RU", 0, {}, 0, 0},
+};
+
+TEST_F(Controls, BWithADirectionOrYEditsTheBankAndTheChainOfAKeptBeat) {
+  const std::string letters = "LRUDY";
+  const int buttons[] = {buttonLeft, buttonRight, buttonUp, buttonDown, buttonY};
+  for (const SongKeysCase& c : songKeysCases) {
+    harness::freshMachine(s, startTick);
+    s.songControls = c.kept;
+    s.editMode = c.editMode;
+    std::memset(s.bank, c.fullBank ? '1' : '0', sizeof s.bank);
+    s.chainLength = c.chainLength;
+    std::memset(s.chain, 0, sizeof s.chain);
+    if (c.select) {
+      press(s, buttonSelect);
+    }
+    press(s, buttonB);
+    std::string centred; // the directions' releases, as ever
+    std::string trace = traceOf([&] {
+      for (const char* k = c.keys; *k != '\0'; k++) {
+        press(s, buttons[letters.find(*k)]);
+        release(s, buttons[letters.find(*k)]);
+        centred += *k != 'Y' ? "stick centred\n" : "";
+      }
+    });
+    EXPECT_EQ(trace, c.editMode ? "cursor right\n" + centred : centred) << c.what;
+    EXPECT_EQ(s.currentSlot, c.current) << c.what;
+    EXPECT_EQ(s.cursorStep, c.cursorStep) << c.what;
+    EXPECT_EQ(s.copyFailed, c.copyFailed) << c.what;
+    EXPECT_EQ(s.bankView, c.kept && !c.editMode && !c.select) << c.what;
+    if (c.chainLength == 0) {
+      EXPECT_EQ(std::vector<int>(s.chain, s.chain + s.chainLength), c.chain) << c.what;
+    } else {
+      EXPECT_EQ(s.chainLength, c.chainLength) << c.what;
+    }
+    // stopped, the grid shows the current slot; a copy holds what its source held
+    EXPECT_EQ(s.shownSlot, s.currentSlot) << c.what;
+    if (std::strchr(c.keys, 'Y') != nullptr && !c.fullBank) {
+      EXPECT_STREQ(s.pattern, presetBcells) << c.what;
+    }
+    release(s, buttonB);
+    EXPECT_EQ(s.bankView, 0) << c.what << ": the bank goes with B";
+  }
+}
+
+TEST_F(Controls, BAndDownHeldEmptiesTheChainOnItsOwnHoldWithoutMovingTheCursor) {
+  s.songControls = 1;
+  s.chainLength = 5;
+  press(s, buttonB);
+  press(s, buttonDown);
+  EXPECT_EQ(s.chainLength, 4);
+  EXPECT_EQ(s.cursorHeld, 0);
+  for (int chain : {4, 3, 2, 1, 0, 0}) {
+    clockNow += chain == 4 ? 749 : 99;
+    autoRepeat(s, testInputs);
+    EXPECT_EQ(s.chainLength, chain);
+    clockNow += 1;
+    autoRepeat(s, testInputs);
+    EXPECT_EQ(s.chainLength, std::max(chain - 1, 0));
+  }
+  EXPECT_EQ(s.cursorStep, 0);
+  EXPECT_STREQ(s.pattern, presetBcells) << "nothing painted";
+}

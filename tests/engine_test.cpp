@@ -5,11 +5,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "engine/engine.h"
 #include "harness.h"
 #include "sequencer/pattern.h"
+#include "sequencer/song.h"
+#include "sequencer/transport.h"
 
 namespace {
 
@@ -103,7 +107,7 @@ TEST(EngineRender, TheSameFramesInAnyBuffersFromAnyStart) {
     for (int shuffle : {0, 1}) {
       const char* cells = shuffle ? presetAcells : presetBcells;
       int bars = bpm < 50.0f ? 1 : 2;
-      std::vector<Sint16> exported = renderBeat(cells, bpm, shuffle, bars, bank);
+      std::vector<Sint16> exported = renderBeat(oneSlotSong(cells, bpm, shuffle), bars, bank);
       long long barsEnd = stepFrame(16LL * bars, bpm, shuffle);
       long long buffer = buffers[n % 6];
       long long start = starts[n % 3];
@@ -113,7 +117,7 @@ TEST(EngineRender, TheSameFramesInAnyBuffersFromAnyStart) {
       resetEngine(e, bank);
       std::vector<Sint16> take(size_t(2 * (start + barsEnd)));
       renderFrames(e, start, take.data());
-      std::memcpy(e.cells, cells, cellCount);
+      e.song = oneSlotSong(cells, bpm, shuffle);
       startSteps(e, bpm, shuffle);
       for (long long done = start; done < start + barsEnd; done += buffer) {
         renderFrames(e, std::min(buffer, start + barsEnd - done), take.data() + 2 * done);
@@ -128,7 +132,7 @@ TEST(EngineRender, TheSameFramesInAnyBuffersFromAnyStart) {
       }
       // offline, block by block as the export writes: the whole beat, ring included
       Engine offline;
-      startOffline(offline, cells, bpm, shuffle, bars, bank);
+      startOffline(offline, oneSlotSong(cells, bpm, shuffle), bars, bank);
       std::vector<Sint16> blocks(exported.size());
       for (long long done = 0; 2 * done < (long long)blocks.size(); done += buffer * 7) {
         long long count = std::min(buffer * 7, (long long)blocks.size() / 2 - done);
@@ -145,7 +149,7 @@ TEST(EngineRender, CutVoicesFallSilentAtOnceAndTheNextStepSounds) {
   for (float bpm : {94.0f, 220.0f}) {
     Engine e;
     resetEngine(e, bank);
-    std::memcpy(e.cells, presetBcells, cellCount);
+    e.song = oneSlotSong(presetBcells, bpm, 0);
     startSteps(e, bpm, 0);
     std::vector<Sint16> out(2 * 2000);
     renderFrames(e, 2000, out.data());
@@ -160,3 +164,94 @@ TEST(EngineRender, CutVoicesFallSilentAtOnceAndTheNextStepSounds) {
 }
 
 } // namespace
+
+// The chain rule and the bar lines in both live paths: each row gives the slots heard bar by
+// bar. The engine takes each bar's slot on the exact frame of its first step; the step clock
+// sounds it from that step on and shows it on the grid; a change of the current slot made in
+// mid-bar (switchAt, a step) waits for the next bar line; a stop shows the current slot again.
+struct SongCase {
+  const char* what;
+  std::vector<int> chain;
+  int current;
+  long long switchAt; // the step at which the current slot becomes switchTo; -1 for none
+  int switchTo;
+  const char* heard; // the slot of each bar, 0-based, as digits
+};
+const SongCase songCases[] = {
+    {"no chain: the current slot loops", {}, 4, -1, 0, "44444"},
+    {"a chain loops", {0, 2, 2, 1}, 5, -1, 0, "0221022"},
+    {"one entry", {7}, 0, -1, 0, "777"},
+    {"a switch in mid-bar waits for the bar line", {}, 0, 37, 1, "00011"},
+    {"a switch on a bar's last step", {}, 3, 31, 9, "3399"},
+    {"a chain ignores the current slot", {1, 2}, 0, 5, 9, "1212"},
+};
+
+TEST(EngineSong, EachBarSoundsItsSlotFromTheExactFrameOfItsFirstStep) {
+  EXPECT_EQ(slotOfBar(oneSlotSong(nullptr, 94.0f, 0), 123456789), 0);
+  SampleBank none = {};
+  for (const SongCase& c : songCases) {
+    for (float bpm : {61.0f, 133.3f}) {
+      for (int shuffle : {0, 1}) {
+        Song song = oneSlotSong(nullptr, bpm, shuffle);
+        std::copy(c.chain.begin(), c.chain.end(), song.chain);
+        song.chainLength = int(c.chain.size());
+        song.current = c.current;
+        long long bars = (long long)std::strlen(c.heard);
+        for (long long b = 0; b < bars && c.switchAt < 0; b++) {
+          EXPECT_EQ(slotOfBar(song, b), c.heard[b] - '0') << c.what << ", bar " << b;
+        }
+        Engine e;
+        resetEngine(e, none);
+        e.song = song;
+        startSteps(e, bpm, shuffle);
+        std::string heard;
+        while (e.lastStep < bars * stepCount - 1) {
+          long long before = e.lastStep;
+          if (before + 1 == c.switchAt) {
+            e.song.current = c.switchTo; // handed over in mid-bar, as the live engine takes it
+          }
+          renderFrames(e, 1, nullptr);
+          if (e.lastStep != before && e.lastStep % stepCount == 0) {
+            heard += char('0' + e.slot);
+            ASSERT_EQ(e.frame - 1, exactFrames(quarters(e.lastStep, shuffle), bpm))
+                << c.what << ", bar " << e.lastStep / stepCount;
+          }
+          ASSERT_TRUE(heard.empty() || e.slot == heard.back() - '0') << c.what << ": in mid-bar";
+        }
+        EXPECT_EQ(heard, c.heard) << c.what << ", " << bpm << " BPM, shuffle " << shuffle;
+      }
+    }
+    // the step clock: slot n holds a hit of track n on step 0 alone, so channel n says it sounded
+    MachineState s;
+    harness::freshMachine(s, 1000);
+    Song song = oneSlotSong(nullptr, 94.0f, 0);
+    for (int slot = 0; slot < trackCount; slot++) {
+      song.bank[slot][slot * stepCount] = '1';
+    }
+    std::copy(c.chain.begin(), c.chain.end(), song.chain);
+    song.chainLength = int(c.chain.size());
+    song.current = c.current;
+    putSong(s, song);
+    togglePlay(s, 1000);
+    std::string heard;
+    for (Uint32 now = 1000; heard.size() < std::strlen(c.heard); now++) {
+      int before = s.step;
+      advanceClock(s, now);
+      if (s.step != before && s.step == 1) {
+        int channel = 0;
+        while (channel < trackCount && Mix_Playing(channel) == 0) {
+          channel++;
+        }
+        heard += char('0' + channel);
+        ASSERT_EQ(s.shownSlot, channel) << c.what << ": the grid shows what sounds";
+      }
+      if (s.step != before && s.bar * stepCount + s.step == c.switchAt) {
+        stepSlot(s, c.switchTo - s.currentSlot);
+      }
+      Mix_HaltChannel(-1);
+    }
+    EXPECT_EQ(heard, c.heard) << c.what << ", on the step clock";
+    togglePlay(s, 90000);
+    EXPECT_EQ(s.shownSlot, s.currentSlot) << c.what << ": stopped, the grid shows the current slot";
+  }
+}

@@ -45,7 +45,8 @@ TEST(RunExport, TheFileTheMachinesMixerAndKitGive) {
     std::string path = (dir / run.file).string();
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    int status = runExport(path.c_str(), run.bars, run.cells, run.bpm, run.shuffle, ASSET_DIR);
+    int status =
+        runExport(path.c_str(), run.bars, oneSlotSong(run.cells, run.bpm, run.shuffle), ASSET_DIR);
     std::string out = testing::internal::GetCapturedStdout();
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(status, run.status) << run.file << ": " << err;
@@ -68,7 +69,8 @@ TEST(RunExport, TheFileTheMachinesMixerAndKitGive) {
     fs::path reference = dir / "reference.wav";
     std::string reason;
     ASSERT_TRUE(writeWav(reference.c_str(),
-                         renderBeat(run.cells, run.bpm, run.shuffle, run.bars, bank), reason))
+                         renderBeat(oneSlotSong(run.cells, run.bpm, run.shuffle), run.bars, bank),
+                         reason))
         << reason;
     EXPECT_TRUE(contents(dir / run.file) == contents(reference)) << run.file;
   }

@@ -182,7 +182,8 @@ TEST(ExportRender, EveryHitAtItsStepFrameCutByItsTrackAndSummed) {
     }
     EXPECT_EQ(firstSound, c.firstHit < 0 ? -1 : c.firstHit + audibleFrom(bank.chunk[c.firstTrack]))
         << c.what;
-    expectSameFrames(want.frames, renderBeat(c.cells.c_str(), c.bpm, c.shuffle, c.bars, bank),
+    expectSameFrames(want.frames,
+                     renderBeat(oneSlotSong(c.cells.c_str(), c.bpm, c.shuffle), c.bars, bank),
                      c.what);
   }
 }
@@ -192,7 +193,8 @@ TEST(ExportRender, AMissingSampleIsASilentTrack) {
   bank.chunk[bassDrum] = nullptr;
   std::string cells = cellsWith({{bassDrum, 0}, {snare, 4}});
   Expected want = slowRender(cellsWith({{snare, 4}}), 120.0f, false, 1, kit());
-  expectSameFrames(want.frames, renderBeat(cells.c_str(), 120.0f, 0, 1, bank), "no bass drum");
+  expectSameFrames(want.frames, renderBeat(oneSlotSong(cells.c_str(), 120.0f, 0), 1, bank),
+                   "no bass drum");
 }
 
 // The machine's own step clock, driven to every step of 50 bars: each step of the export lies
@@ -319,12 +321,13 @@ TEST(ExportFile, TheWavOnDiskWhereverThePathLeads) {
       fs::create_symlink(file, path);
     }
     testing::internal::CaptureStdout();
-    int status = exportBeat(path.c_str(), c.bars, c.cells, c.bpm, c.shuffle, bank);
+    int status = exportBeat(path.c_str(), c.bars, oneSlotSong(c.cells, c.bpm, c.shuffle), bank);
     std::string line = testing::internal::GetCapturedStdout();
     ASSERT_EQ(status, 0) << c.what;
 
     std::vector<Sint16> frames = readWav(file, c.what);
-    expectSameFrames(renderBeat(c.cells, c.bpm, c.shuffle, c.bars, bank), frames, c.what);
+    expectSameFrames(renderBeat(oneSlotSong(c.cells, c.bpm, c.shuffle), c.bars, bank), frames,
+                     c.what);
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", frames.size() / 2 / 44100.0);
     EXPECT_EQ(line, "Wrote " + path.string() + ": " + std::to_string(c.bars) + " bars at " +
@@ -354,7 +357,7 @@ TEST(ExportFile, AFailedWriteSaysWhyAndLeavesNothing) {
       {"a path that is a folder", "dir", std::strerror(EISDIR)},
       {"a FIFO, which is never replaced", "pipe", "not a regular file"},
   };
-  std::vector<Sint16> frames = renderBeat(presetBcells, 94.0f, 0, 1, kit());
+  std::vector<Sint16> frames = renderBeat(oneSlotSong(presetBcells, 94.0f, 0), 1, kit());
   for (const Case& c : cases) {
     Scratch scratch;
     std::ofstream(scratch.dir / "plain") << "not a folder";
@@ -365,7 +368,7 @@ TEST(ExportFile, AFailedWriteSaysWhyAndLeavesNothing) {
 
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
-    int status = exportBeat(path.c_str(), 1, presetBcells, 94.0f, 0, kit());
+    int status = exportBeat(path.c_str(), 1, oneSlotSong(presetBcells, 94.0f, 0), kit());
     std::string out = testing::internal::GetCapturedStdout();
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(status, 73) << c.what;
@@ -402,7 +405,7 @@ TEST(ExportFile, TheSummaryLine) {
   std::string nothing(cellCount, '0');
   for (const auto& c : cases) {
     testing::internal::CaptureStdout();
-    int status = exportBeat(path.c_str(), c.bars, nothing.c_str(), c.bpm, 0, kit());
+    int status = exportBeat(path.c_str(), c.bars, oneSlotSong(nothing.c_str(), c.bpm, 0), kit());
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Wrote " + path + ": " + c.says + "\n");
     EXPECT_EQ(status, 0) << c.says;
   }

@@ -20,6 +20,7 @@
 #include "display/labels.h"
 #include "harness.h"
 #include "patternfile/patternfile.h"
+#include "sequencer/pattern.h"
 #include "sequencer/transport.h"
 #include "startup/startup.h"
 
@@ -47,6 +48,12 @@ std::string rowLines(int count, const std::string& eol = "\n", int first = 0) {
 
 const std::string head = "pocketdrum pattern 1\ntempo 94\nshuffle off\n";
 const std::string good = head + rowLines(trackCount);
+const std::string songHead = "pocketdrum pattern 2\ntempo 94\nshuffle off\n";
+
+// A pattern of the second version: its line and its ten rows.
+std::string slotLines(int slot) {
+  return "pattern " + std::to_string(slot) + "\n" + rowLines(trackCount);
+}
 
 std::string withoutLastLf(const std::string& text) {
   return text.substr(0, text.size() - 1);
@@ -176,7 +183,7 @@ const FileCase fileCases[] = {
     {"header without a version", Place::file, "pocketdrum pattern\n", "FILE:1: not a pattern file"},
     {"lines ended by CR alone", Place::file, "pocketdrum pattern 1\rtempo 94\rshuffle off\r",
      "FILE:1: not a pattern file"},
-    {"version 2", Place::file, "pocketdrum pattern 2\ntempo 94\n", "FILE:1: unsupported version 2"},
+    {"version 3", Place::file, "pocketdrum pattern 3\ntempo 94\n", "FILE:1: unsupported version 3"},
     {"version 10 after a comment", Place::file, "\xEF\xBB\xBF# new\npocketdrum pattern 10\r\n",
      "FILE:2: unsupported version 10"},
 
@@ -281,11 +288,31 @@ const FileCase fileCases[] = {
     {"eleven rows, a comment between", Place::file, good + "# more\n\n" + rows[0],
      "FILE:16: expected 10 rows"},
     {"a key after the rows", Place::file, good + "tempo 95\n", "FILE:14: expected 10 rows"},
+
+    // the second version: a bank and a chain
+    {"pattern 17", Place::file, songHead + slotLines(17),
+     "FILE:4: a slot is a number from 1 to 16"},
+    {"slot 0", Place::file, songHead + "slot 0\n", "FILE:4: a slot is a number from 1 to 16"},
+    {"a pattern defined twice", Place::file, songHead + slotLines(2) + slotLines(2),
+     "FILE:15: pattern 2 is defined twice"},
+    {"the chain names a pattern the file lacks", Place::file,
+     songHead + "chain 1 2*3\n" + slotLines(1),
+     "FILE:4: the chain names pattern 2, which the file does not define"},
+    {"65 entries", Place::file, songHead + "chain 1*40 1*25\n" + slotLines(1),
+     "FILE:4: a chain holds at most 64 entries"},
+    {"a count of 0", Place::file, songHead + "chain 3*0\n",
+     "FILE:4: a chain entry is a slot from 1 to 16, or SLOT*TIMES"},
+    {"nine rows, then a pattern", Place::file,
+     songHead + "pattern 1\n" + rowLines(9) + slotLines(2), "FILE:14: expected 10 rows, found 9"},
+    {"rows before a pattern line", Place::file, songHead + rowLines(10),
+     "FILE:4: expected 'pattern'"},
+    {"the chain after a pattern", Place::file, songHead + slotLines(1) + "chain 1\n",
+     "FILE:15: expected 10 rows"},
 };
 
-// The line for standard error: the program's name, then the case's complaint about the path.
+// The case's complaint about the path.
 std::string lineFor(std::string complaint, const std::string& path) {
-  return "pocketdrum: " + complaint.replace(complaint.find("FILE"), 4, path);
+  return complaint.replace(complaint.find("FILE"), 4, path);
 }
 
 TEST(PatternFile, EachFileIsReadOrRefusedWithItsLine) {
@@ -318,17 +345,17 @@ TEST(PatternFile, EachFileIsReadOrRefusedWithItsLine) {
       continue;
     }
     ASSERT_EQ(status, ReadStatus::loaded) << complaint;
-    EXPECT_EQ(beat.bpm, c.bpm);
-    EXPECT_EQ(beat.shuffle, c.shuffle);
+    EXPECT_EQ(beat.song.bpm, c.bpm);
+    EXPECT_EQ(beat.song.shuffle, c.shuffle);
     EXPECT_STREQ(beat.kit, c.kit);
     EXPECT_EQ(beat.kitLine, c.kitLine);
     for (int t = 0; t < trackCount; t++) {
       for (int s = 0; s < stepCount; s++) {
-        EXPECT_EQ(beat.cells[t * stepCount + s], rows[t][s] == 'x' ? '1' : '0')
+        EXPECT_EQ(beat.song.bank[0][t * stepCount + s], rows[t][s] == 'x' ? '1' : '0')
             << "track " << t << ", step " << s;
       }
     }
-    EXPECT_EQ(beat.cells[cellCount], '\0');
+    EXPECT_TRUE(isOneSlot(beat.song)) << "a first-version file holds slot 1 alone";
   }
 }
 
@@ -350,15 +377,18 @@ TEST(PatternFile, NothingThereMeansStartAsUsual) {
 
 Beat beatOfRows(float bpm, int shuffle) {
   Beat beat;
+  beat.song = oneSlotSong(nullptr, bpm, shuffle);
   for (int t = 0; t < trackCount; t++) {
     for (int s = 0; s < stepCount; s++) {
-      beat.cells[t * stepCount + s] = rows[t][s] == 'x' ? '1' : '0';
+      beat.song.bank[0][t * stepCount + s] = rows[t][s] == 'x' ? '1' : '0';
     }
   }
-  beat.cells[cellCount] = '\0';
-  beat.bpm = bpm;
-  beat.shuffle = shuffle;
   return beat;
+}
+
+// Slot 1's cells as text.
+std::string slot1(const Beat& beat) {
+  return std::string(beat.song.bank[0], cellCount);
 }
 
 // The built-in kit's names, as start-up gives them.
@@ -409,7 +439,7 @@ TEST(PatternFile, WrittenTextNamesEachTracksFileAndReadsBack) {
     ASSERT_TRUE(parseBeat(text, back, line, message)) << line << ": " << message;
     EXPECT_STREQ(back.kit, c.kit.folder);
     EXPECT_EQ(back.kitLine, c.kit.folder[0] != '\0' ? 4 : 0);
-    EXPECT_STREQ(back.cells, beatOfRows(94.0f, 0).cells);
+    EXPECT_EQ(slot1(back), slot1(beatOfRows(94.0f, 0)));
   }
 }
 
@@ -452,17 +482,72 @@ std::string labelOf(float bpm) {
 }
 
 // Through the text and back by the parser: the same float, so the same label.
+// Songs of more than slot 1 are written as the second version and read back whole: the slot
+// line for a current slot other than 1, runs in the chain as SLOT*TIMES, and a pattern for each
+// slot with hits or in the chain, empty ones included (rests are music).
+struct SongFileCase {
+  const char* what;
+  int current;
+  std::vector<int> used; // slots with preset B's cells, 0-based
+  std::vector<int> chain;
+  const char* songLines; // the slot and chain lines
+  const char* patterns;  // the numbers of the pattern lines, in order
+};
+const SongFileCase songFileCases[] = {
+    {"a second slot", 0, {0, 2}, {}, "chain\n", "1 3"},
+    {"the current slot, empty", 4, {0}, {}, "slot 5\nchain\n", "1"},
+    {"a chain of runs and a rest",
+     2,
+     {0, 2},
+     {0, 2, 2, 2, 2, 1, 15},
+     "slot 3\nchain 1 3*4 2 16\n",
+     "1 2 3 16"},
+    {"slot 1 alone, twice over", 0, {0}, {0, 0}, "chain 1*2\n", "1"},
+    {"slot 1 empty", 0, {1}, {1, 0, 1}, "chain 2 1 2\n", "1 2"},
+};
+
+TEST(PatternFile, SongsRoundTripAsTheSecondVersion) {
+  for (const SongFileCase& c : songFileCases) {
+    Beat beat;
+    beat.song = oneSlotSong(nullptr, 101.5f, 1);
+    for (int slot : c.used) {
+      std::memcpy(beat.song.bank[slot], presetBcells, cellCount);
+    }
+    std::copy(c.chain.begin(), c.chain.end(), beat.song.chain);
+    beat.song.chainLength = int(c.chain.size());
+    beat.song.current = c.current;
+    std::string text = beatText(beat, builtInKit());
+    std::string patterns;
+    for (size_t at = text.find("\npattern "); at != std::string::npos;
+         at = text.find("\npattern ", at + 1)) {
+      patterns +=
+          (patterns.empty() ? "" : " ") + text.substr(at + 9, text.find('\n', at + 1) - at - 9);
+    }
+    std::string start =
+        std::string("pocketdrum pattern 2\ntempo 101.5\nshuffle on\n") + c.songLines + "pattern ";
+    EXPECT_EQ(text.substr(0, start.size()), start) << c.what;
+    EXPECT_EQ(patterns, c.patterns) << c.what;
+    Beat back;
+    int line = 0;
+    std::string message;
+    ASSERT_TRUE(parseBeat(text, back, line, message))
+        << c.what << ", line " << line << ": " << message;
+    EXPECT_EQ(std::memcmp(&back.song, &beat.song, sizeof beat.song), 0) << c.what;
+    EXPECT_EQ(beatText(back, builtInKit()), text) << c.what;
+  }
+}
+
 void expectRoundTrip(float bpm, size_t& wrong, std::string& firstWrong) {
   Beat out = beatOfRows(bpm, 1);
   Beat in;
   int line = 0;
   std::string message;
-  if (!parseBeat(beatText(out, builtInKit()), in, line, message) || in.bpm != bpm ||
-      labelOf(in.bpm) != labelOf(bpm)) {
+  if (!parseBeat(beatText(out, builtInKit()), in, line, message) || in.song.bpm != bpm ||
+      labelOf(in.song.bpm) != labelOf(bpm)) {
     if (wrong++ == 0) {
       char text[80];
       std::snprintf(text, sizeof text, "%.9g wrote \"%s\", read %.9g (%s)", double(bpm),
-                    tempoText(bpm).c_str(), double(in.bpm), message.c_str());
+                    tempoText(bpm).c_str(), double(in.song.bpm), message.c_str());
       firstWrong = text;
     }
   }
@@ -546,9 +631,9 @@ TEST(PatternFile, SaveWritesTheBeatAndKeepsTheFilesMode) {
     Beat back;
     std::string complaint;
     ASSERT_EQ(readBeatFile(path.c_str(), back, complaint), ReadStatus::loaded) << complaint;
-    EXPECT_EQ(back.bpm, beat.bpm);
-    EXPECT_EQ(back.shuffle, beat.shuffle);
-    EXPECT_STREQ(back.cells, beat.cells);
+    EXPECT_EQ(back.song.bpm, beat.song.bpm);
+    EXPECT_EQ(back.song.shuffle, beat.song.shuffle);
+    EXPECT_EQ(slot1(back), slot1(beat));
     EXPECT_STREQ(back.kit, userKit().folder);
   }
 }
@@ -649,7 +734,7 @@ TEST(PatternFile, AppliedBeatPlaysAsIfSetByTheButtons) {
     EXPECT_EQ(fromFile.bpm, byButtons.bpm);
     EXPECT_EQ(fromFile.stepInterval, byButtons.stepInterval) << bpm;
     EXPECT_EQ(fromFile.shuffle, 1);
-    EXPECT_STREQ(fromFile.pattern, beatOfRows(bpm, 1).cells);
+    EXPECT_EQ(std::string(fromFile.pattern), slot1(beatOfRows(bpm, 1)));
     Beat back = beatOf(fromFile);
     EXPECT_EQ(beatText(back, fromFile.samples), beatText(beatOfRows(bpm, 1), builtInKit()));
   }

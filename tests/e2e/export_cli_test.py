@@ -1,5 +1,5 @@
 """`pocketdrum --export` as a user runs it: with no display and no sound server to be had, the
-start-up beat or a pattern file's beat lands in a WAV file with every hit on its step's frame, on
+start-up beat or a pattern file's beat (one pattern, or a song of several chained) lands in a WAV file with every hit on its step's frame, on
 the built-in kit or on the user's, or in a Standard MIDI File with every note on its step's tick,
 read back by an independent reader (python3-mido); a FILE or a kit folder that cannot be read, an
 OUT of another kind and an OUT that cannot be written leave nothing behind.
@@ -198,6 +198,22 @@ def body(c, program, repo, env, folder):
                 "status %d, %r, %r" % (status, said, told))
 
     kit_checks(c, program, repo, env, folder)
+    song_checks(c, program, repo, env, folder)
+
+    # --normalize: the loudest sample at -1 dBFS and the gain said; silence at 0 dB; no MIDI
+    silent = os.path.join(folder, "silent.pdrum")
+    pattern_file(silent, "94", False, [()] * 10)
+    for what, beat, ending in (("the start-up beat", [], ": gain +"),
+                               ("a silent beat", [silent], ", silent: gain 0.0 dB\n")):
+        out = os.path.join(folder, "normal.wav")
+        status, said, _ = export(program, repo, env, out, "--normalize", *beat)
+        loudest = max(map(abs, read_wav(out)[1])) if status == 0 else -1
+        c.check(status == 0 and ending in said and
+                loudest == (round(32767 * 10 ** (-1 / 20)) if not beat else 0),
+                "--normalize, %s: the peak at -1 dBFS or silence, the gain said" % what,
+                "%r, loudest %d" % (said, loudest))
+    status = export(program, repo, env, os.path.join(folder, "n.mid"), "--normalize")[0]
+    c.check(status == 64, "--normalize with a MIDI file is a usage error", "status %d" % status)
 
     # An OUT that cannot be written: one line naming it and why, status 73, nothing left; an
     # OUT of another kind: what was wrong, the usage naming both kinds, status 64, nothing written.
@@ -222,6 +238,53 @@ def body(c, program, repo, env, folder):
                 "an export to %s fails with status %d and leaves nothing" %
                 (name, 64 if reason is None else 73),
                 "status %d, %r, %r" % (status, said, complaint))
+
+
+def song_file(path, chain, slots):
+    """A pattern file of the second version: the chain line, then each slot's hat columns."""
+    with open(path, "w") as f:
+        f.write("pocketdrum pattern 2\ntempo 120\nshuffle on\nchain %s\n" % chain)
+        for slot, columns in slots.items():
+            rows = ["".join("x" if t == HAT_ROW and c in columns else "." for c in range(16))
+                    for t in range(10)]
+            f.write("pattern %d\n%s\n" % (slot, "\n".join(rows)))
+
+
+def song_checks(c, program, repo, env, folder):
+    """Songs: a one-slot song written as the second version exports the same bytes as the first
+    version; a chain of three slots (one a rest) puts each slot's hits in its own bars, looping
+    the chain with --bars, in the WAV and in the MIDI file."""
+    one, two = os.path.join(folder, "one.pdrum"), os.path.join(folder, "one-v2.pdrum")
+    pattern_file(one, "120", True)
+    song_file(two, "", {1: HAT_COLUMNS})
+    for name in ("same.wav", "same.mid"):
+        outs = [os.path.join(folder, v + name) for v in ("v1-", "v2-")]
+        done = [export(program, repo, env, out, beat)[0] for out, beat in zip(outs, (one, two))]
+        same = done == [0, 0] and subprocess.run(["cmp", *outs]).returncode == 0
+        c.check(same, "a one-slot song of the second version exports as the first, " + name)
+    chain = os.path.join(folder, "chain.pdrum")
+    song_file(chain, "1 3 2 3", {1: HAT_COLUMNS, 2: (), 3: (0, 8)})
+    bars = [HAT_COLUMNS, (0, 8), (), (0, 8), HAT_COLUMNS, (0, 8)]  # the chain, then looped
+    status, said, _ = export(program, repo, env, os.path.join(folder, "once.wav"), chain)
+    c.check(status == 0 and " 4 bars at 120 BPM" in said, "without --bars the chain plays once",
+            said)
+    out, mid = os.path.join(folder, "chain.wav"), os.path.join(folder, "chain.mid")
+    status = export(program, repo, env, out, "--bars", "6", chain)[0]
+    status += export(program, repo, env, mid, "--bars", "6", chain)[0]
+    if not c.check(status == 0, "a chain of three slots exports for 6 bars"):
+        return
+    _, samples = read_wav(out)
+    due = [due_frame(16 * b + k, 120.0, True) for b, cols in enumerate(bars) for k in cols]
+    leads, placed = hits_on_frames(samples, due)
+    rest = samples[2 * due_frame(32, 120.0, True):2 * due_frame(48, 120.0, True)]
+    c.check(placed and not any(rest), "each slot's hits in its own bars, the rest bar silent",
+            "leads %s, %d loud samples in the rest" % (sorted(set(leads)), sum(map(bool, rest))))
+    f = mido.MidiFile(mid)
+    got = [(t, m.note) for t, m in zip(itertools.accumulate(m.time for m in f.tracks[0]),
+                                       f.tracks[0]) if m.type == "note_on"]
+    want = [(384 * b + 24 * k + (6 if k % 2 else 0), GM_NOTES[HAT_ROW])
+            for b, cols in enumerate(bars) for k in cols]
+    c.check(got == want, "the MIDI file holds the same notes bar by bar", "%s" % got[:8])
 
 
 def run(program, repo, env, *args):
