@@ -7,6 +7,7 @@
 #include "controls/repeat.h"
 #include "display/grid.h"
 #include "display/labels.h"
+#include "midiout/midi_out.h"
 #include "pads/pad.h"
 #include "sequencer/transport.h"
 
@@ -191,6 +192,7 @@ int runMainLoop(MachineState& s, const Inputs& in, SaveBeat save, bool paced) {
       handleEvent(s, event, in, save);
     }
     handlePad(s, in);
+    followMidiOut(s);
     if (!paced) {
       renderFrame(s, in);
     } else {

@@ -12,6 +12,7 @@
 #include "export/midi.h"
 #include "kit/kit.h"
 #include "loop.h"
+#include "midiout/midi_out.h"
 #include "patternfile/patternfile.h"
 #include "patternfile/resume.h"
 #include "sequencer/sample_exact.h"
@@ -139,6 +140,9 @@ int main(int argc, char** argv) {
   }
   if (options.sampleExact) {
     startSampleExact(state, SDL_GetTicks());
+  }
+  if (options.midiOut) {
+    startMidiOut({options.midiConnect, options.midiChannel, options.midiOffsetMs}, state);
   }
   status =
       runMainLoop(state, liveInputs, beatFile != nullptr ? saveBeat : nullptr, options.sampleExact);

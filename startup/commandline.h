@@ -26,6 +26,11 @@ struct Options {
   bool resume;      // --resume: with no FILE, the beat is kept in the user's data folder
   bool sampleExact; // --sample-exact: every hit on its exact audio frame
   const char* kit;  // the user's kit folder with --kit, else null
+  // Live MIDI out through JACK (midiout/midi_out.h), asked by --midi-out or --midi-connect.
+  bool midiOut;
+  const char* midiConnect; // the port --midi-connect names, else null
+  int midiChannel;         // 1..16, 10 unless --midi-channel
+  int midiOffsetMs;        // -50..50: every MIDI event this much later, 0 unless --midi-offset
 };
 
 // Reads argv into options. Returns 0, or EX_USAGE (64) for a command line that makes no sense;
