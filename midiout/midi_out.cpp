@@ -63,7 +63,7 @@ std::atomic<unsigned> joins{0};       // times the client joined a server
 std::atomic<unsigned> failures{0};    // attempts that found no server or could not open
 std::atomic<unsigned> losses{0};      // times the server went or dropped the client
 std::atomic<unsigned> zombies{0};     // of those, the client zombified for a missed deadline
-std::atomic<unsigned> unconnected{0}; // joins on which --midi-connect failed
+std::atomic<unsigned> unconnected{0}; // joins after which --midi-connect failed
 std::atomic<unsigned> dropped{0};     // events a full buffer dropped
 std::atomic<bool> gone{false};        // the server has shut the client down
 char fullName[256];                   // the port's full name once joined
@@ -132,13 +132,24 @@ bool openClient() {
     return false;
   }
   std::snprintf(fullName, sizeof fullName, "%s", jack_port_name(port));
-  if (!connectTo.empty()) {
-    int done = jack_connect(client, fullName, connectTo.c_str());
-    if (done != 0 && done != EEXIST) {
-      unconnected.fetch_add(1, std::memory_order_release);
-    }
-  }
   return true;
+}
+
+// --midi-connect, on the joiner thread after each join: the port asked for may come a moment
+// after the server, so it is tried each watchPeriod for connectTries, and a failure told once.
+constexpr int connectTries = 40;
+int triesLeft = 0;
+
+void connectPort() {
+  if (triesLeft == 0) {
+    return;
+  }
+  int done = jack_connect(client, fullName, connectTo.c_str());
+  if (done == 0 || done == EEXIST) {
+    triesLeft = 0;
+  } else if (--triesLeft == 0) {
+    unconnected.fetch_add(1, std::memory_order_release);
+  }
 }
 
 // The joiner thread: opens the client when there is none, closes it when the server has let it
@@ -147,6 +158,7 @@ void joinServer() {
   while (!leaving.load()) {
     if (client == nullptr) {
       if (openClient()) {
+        triesLeft = connectTo.empty() ? 0 : connectTries;
         joins.fetch_add(1, std::memory_order_release);
       } else {
         failures.fetch_add(1, std::memory_order_release);
@@ -154,6 +166,8 @@ void joinServer() {
     } else if (gone.load(std::memory_order_acquire)) {
       closeClient();
       losses.fetch_add(1, std::memory_order_release);
+    } else {
+      connectPort();
     }
     int naps = client != nullptr ? 1 : int(retryPeriod / watchPeriod);
     for (int i = 0; i < naps && !leaving.load(); i++) {
