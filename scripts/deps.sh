@@ -13,7 +13,8 @@ test_packages=(libgtest-dev libbenchmark-dev libsdl2-dev clang-format xvfb xauth
   lintian # the package test has Debian's checker read the .deb
   imagemagick pulseaudio pulseaudio-utils sox strace valgrind python3 util-linux procps
   desktop-file-utils dpkg-dev file python3-mido xdg-utils libfile-mimeinfo-perl
-  jackd2 jack-midi-clock) # a JACK server on its dummy driver, and an independent clock reader
+  jackd2 jack-midi-clock # a JACK server on its dummy driver, and an independent clock reader
+  pulseaudio-module-jack python3-jack-client) # tools/midi_offset.py: the sound and MIDI on one clock
 demo_packages=(xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils sox python3 procps)
 
 case "${1:-run}" in
