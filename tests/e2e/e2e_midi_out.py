@@ -203,8 +203,8 @@ def one_case(s, c, n, case):
                                      None)))
     # the presses, read in the server's frames as each was sent: the program takes each up at
     # its next loop pass and MIDI out in the next cycle. The two ways differ by less than a
-    # cycle and what a busy machine adds to one reaction and not the other (up to 0.1 s), far
-    # less than the step (0.07 s at the least) and the bar a stop kept for the grid would wait
+    # cycle and what a busy machine adds to one reaction and not the other (up to 0.1 s), less
+    # than a Stop kept for the next beat (0.27 s at 220 BPM) or bar would wait
     c.check(stops[0] % PERIOD == 0 and abs(stop - played) < PERIOD + rate // 10,
             "Stop at the head of the first cycle after the press, the notes let go, " + what,
             "Stop %d frames after Start, %d between the presses" % (stop, played))
