@@ -76,7 +76,7 @@ def main():
     p.add_argument("--period", type=int, default=256)
     p.add_argument("--sample-exact", action="store_true")
     args = p.parse_args()
-    server = "pocketdrum-offset-%d" % os.getpid()
+    server = "pocketdrum-offset"
     os.environ.update(JACK_DEFAULT_SERVER=server, JACK_NO_START_SERVER="1",
                       JACK_NO_AUDIO_RESERVATION="1")
     jackd = subprocess.Popen(["jackd", "-R", "-d", "dummy", "-r", str(args.rate), "-p",
