@@ -53,7 +53,7 @@ def expected(rate, notes, tempo, shuffle, channel, stop, change=None):
     plans.append((bpm, shuffle, k, frame_at(rate, plans[0], offset(k, shuffle))))
     clocks = [(tempo, 0, 0, 0)]
     clocks.append((bpm, 0, k, frame_at(rate, clocks[0], k)))
-    events, held = [(0, START, "fa")], []
+    events = [(0, START, "fa")]
     for n in itertools.count():
         f = frame_at(rate, clocks[n >= 6 * k], n, 6)
         if f >= stop:
