@@ -9,6 +9,7 @@
 #include "display/grid.h"
 #include "display/labels.h"
 #include "engine/audio_device.h"
+#include "midiout/midi_out.h"
 #include "pads/pad.h"
 #include "sequencer/song.h"
 #include "sequencer/transport.h"
@@ -220,6 +221,7 @@ int runMainLoop(MachineState& s, const Inputs& in, SaveBeat save, bool paced) {
     }
     handlePad(s, in);
     keepAudio(in.ticks());
+    followMidiOut(s);
     if (!paced) {
       renderFrame(s, in);
     } else {

@@ -12,6 +12,7 @@
 #include "export/midi.h"
 #include "kit/kit.h"
 #include "loop.h"
+#include "midiout/midi_out.h"
 #include "patternfile/patternfile.h"
 #include "patternfile/resume.h"
 #include "sequencer/sample_exact.h"
@@ -143,6 +144,9 @@ int main(int argc, char** argv) {
   state.songControls = beatFile != nullptr ? 1 : 0; // the song is kept: B edits it
   bool exact = options.sampleExact && startSampleExact(state, SDL_GetTicks());
   watchAudio();
+  if (options.midiOut) {
+    startMidiOut({options.midiConnect, options.midiChannel, options.midiOffsetMs}, state);
+  }
   status = runMainLoop(state, liveInputs, beatFile != nullptr ? saveBeat : nullptr, exact);
   if (beatFile != nullptr) {
     saveBeat(state);

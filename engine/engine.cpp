@@ -22,9 +22,7 @@ long long chunkFrames(const Mix_Chunk* chunk) {
 // its first step, so that a change of slot or chain made in mid-bar waits for the bar line.
 void soundStep(Engine& e, long long k) {
   int column = int(k % stepCount);
-  if (column == 0) {
-    e.slot = slotOfBar(e.song, k / stepCount);
-  }
+  e.slot = slotOfStep(e.song, k, e.slot);
   const char* cells = e.song.bank[e.slot];
   for (int t = 0; t < trackCount; t++) {
     const Mix_Chunk* chunk = e.bank->chunk[t];

@@ -8,10 +8,15 @@ double stepOffset(long long k, int shuffle) {
 }
 
 long long frameOfStep(const Schedule& plan, long long k) {
-  double steps = stepOffset(k, plan.shuffle) - stepOffset(plan.anchorStep, plan.shuffle);
-  // in double: the numerator first, then the tempo as stored, widened
+  return frameOfPart(plan, stepOffset(k, plan.shuffle), 1);
+}
+
+long long frameOfPart(const Schedule& plan, double part, int parts) {
+  // exact in double for whole and quarter parts: the numerator first, then the tempo as stored,
+  // widened, times the parts, so a point that lies on a half frame rounds the same every time
+  double distance = part - stepOffset(plan.anchorStep, plan.shuffle) * parts;
   return plan.anchorFrame +
-         (long long)std::round(double(plan.rate) * steps * 15.0 / double(plan.bpm));
+         (long long)std::round(double(plan.rate) * distance * 15.0 / (double(plan.bpm) * parts));
 }
 
 long long stepFrame(long long i, float bpm, int shuffle) {

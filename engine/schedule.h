@@ -22,6 +22,10 @@ struct Schedule {
 // rounded once, so that rounding never adds up from step to step.
 long long frameOfStep(const Schedule& plan, long long k);
 
+// The frame of a point part / parts steps from the start, on the grid stepOffset counts in (a
+// step's parts: the MIDI clock's six ticks, or half steps for a thirty-second), by the same rule.
+long long frameOfPart(const Schedule& plan, double part, int parts);
+
 // The frame of step i of a take that starts at frame 0 and keeps its tempo.
 long long stepFrame(long long i, float bpm, int shuffle);
 

@@ -7,6 +7,10 @@ int slotOfBar(const Song& song, long long bar) {
   return song.chainLength > 0 ? song.chain[bar % song.chainLength] : song.current;
 }
 
+int slotOfStep(const Song& song, long long k, int slot) {
+  return k % stepCount == 0 ? slotOfBar(song, k / stepCount) : slot;
+}
+
 const char* cellsOfStep(const Song& song, long long k) {
   return song.bank[slotOfBar(song, k / stepCount)];
 }

@@ -17,6 +17,10 @@ struct Song {
 // turn, looping, or the current slot when the chain is empty.
 int slotOfBar(const Song& song, long long bar);
 
+// The slot that step k sounds, slot being that of step k - 1: the song's at each bar line, kept
+// through the bar, so that a change made to a song that is playing waits for the next bar line.
+int slotOfStep(const Song& song, long long k, int slot);
+
 // The cells that sound at step k (from 0 at the start of play): those of its bar's slot.
 const char* cellsOfStep(const Song& song, long long k);
 

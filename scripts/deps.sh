@@ -7,13 +7,15 @@ set -euo pipefail
 # The SDL 1.2 libraries are named together so that apt takes sdl12-compat for all of them.
 run_packages=(cmake make g++ pkg-config
   libsdl1.2-compat-dev libsdl-image1.2-dev libsdl-mixer1.2-dev libsdl-ttf2.0-dev libx11-dev
-  libsndfile1-dev libsamplerate0-dev)
+  libsndfile1-dev libsamplerate0-dev libjack-jackd2-dev)
 # libsdl2-dev: the pad tests attach a virtual game controller in the SDL 2 under the layer
 test_packages=(libgtest-dev libbenchmark-dev libsdl2-dev clang-format xvfb xauth xdotool x11-utils
   lintian # the package test has Debian's checker read the .deb
   imagemagick pulseaudio pulseaudio-utils sox strace valgrind python3 util-linux procps
   desktop-file-utils dpkg-dev file python3-mido xdg-utils libfile-mimeinfo-perl
-  clang libclang-rt-14-dev) # the fuzz targets: clang's libFuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev # the fuzz targets: clang's libFuzzer and sanitizer runtimes
+  jackd2 jack-midi-clock # a JACK server on its dummy driver, and an independent clock reader
+  pulseaudio-module-jack python3-jack-client) # tools/midi_offset.py: the sound and MIDI on one clock
 demo_packages=(xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils sox python3 procps)
 
 case "${1:-run}" in

@@ -1,5 +1,6 @@
 // The command line: none, [--sample-exact] [--resume] [FILE], --export OUT.wav|OUT.mid [--bars N]
-// [--normalize] [FILE], --help or --version, each with --kit DIR anywhere among the options.
+// [--normalize] [FILE], --help or --version, each with --kit DIR anywhere among the options; the
+// machine also with MIDI out through JACK.
 #include "commandline.h"
 
 #include <cstring>
@@ -13,11 +14,15 @@ namespace {
 
 const int defaultBars = 4;
 const int maxBars = 999;
+const int defaultMidiChannel = 10; // General MIDI's drum channel
+const int maxMidiOffsetMs = 50;
 
 const char usage[] =
     "Usage: pocketdrum [--sample-exact] [--resume] [--kit DIR] [FILE]\n"
     "       pocketdrum [--kit DIR] --export OUT.wav [--bars N] [FILE]\n"
     "       pocketdrum [--kit DIR] --export OUT.mid [--bars N] [FILE]\n"
+    "       pocketdrum --midi-out|--midi-connect PORT [--midi-channel N]\n"
+    "                  [--midi-offset MS] [--sample-exact] [--resume] [--kit DIR] [FILE]\n"
     "       pocketdrum --help | --version\n"
     "\n"
     "FILE keeps the pattern, tempo, shuffle and kit: read at start when it\n"
@@ -32,7 +37,11 @@ const char usage[] =
     "latency of a buffer or two, and leaves the processor idle between frames.\n"
     "--kit plays the user's own sounds: in DIR, track n (1..10) plays the first\n"
     "file whose name is n as two digits and then a non-digit (01-kick.wav,\n"
-    "02 hat.flac ... 10-clap.ogg), in any format libsndfile reads.\n";
+    "02 hat.flac ... 10-clap.ogg), in any format libsndfile reads.\n"
+    "--midi-out sends the beat's notes and MIDI clock live from the JACK port\n"
+    "pocketdrum:midi_out; --midi-connect also connects it to PORT. The notes go on\n"
+    "channel N (1..16, default 10); --midi-offset moves every event MS ms\n"
+    "(-50..50) later, to line the notes up with the sound.\n";
 
 // --export's file kinds by extension, matched in any case.
 struct ExportExtension {
@@ -49,23 +58,28 @@ bool isOption(const char* arg) {
   return arg[0] == '-';
 }
 
-// A whole number in 1..maxBars, digits only.
-bool parseBars(const char* text, int& bars) {
-  if (text == nullptr || text[0] == '\0') {
+// A whole number in least..most: digits only, after a minus sign where least is negative.
+bool parseWhole(const char* text, int least, int most, int& number) {
+  if (text == nullptr) {
+    return false;
+  }
+  bool minus = least < 0 && text[0] == '-';
+  const char* c = minus ? text + 1 : text;
+  if (*c == '\0') {
     return false;
   }
   long value = 0;
-  for (const char* c = text; *c != '\0'; c++) {
+  for (; *c != '\0'; c++) {
     if (*c < '0' || *c > '9') {
       return false;
     }
     value = value * 10 + (*c - '0');
-    if (value > maxBars) {
+    if (value > (minus ? -long(least) : long(most))) {
       return false;
     }
   }
-  bars = int(value);
-  return bars >= 1;
+  number = int(minus ? -value : value);
+  return number >= least && number <= most;
 }
 
 // The kind that path's extension names; false for any other.
@@ -81,8 +95,8 @@ bool exportKindOf(const char* path, ExportKind& kind) {
 }
 
 Options defaults() {
-  return {Action::play, nullptr, nullptr, defaultBars, false, ExportKind::wav,
-          false,        false,   nullptr, false,       ""};
+  return {Action::play, nullptr, nullptr, defaultBars, false,   ExportKind::wav,    false, false,
+          nullptr,      false,   "",      false,       nullptr, defaultMidiChannel, 0};
 }
 
 // A usage error: options back at their defaults, with what was wrong.
@@ -114,6 +128,9 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
   Options read = defaults();
   const char* barsText = nullptr;
   const std::string twice = " is given twice";
+  const char* channelText = nullptr;
+  const char* offsetText = nullptr;
+  bool midiOutSeen = false;
   for (int i = 1; i < argc; i++) {
     const char* arg = argv[i];
     const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -155,6 +172,32 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
         return refuse(options, arg + twice);
       }
       read.normalize = true;
+    } else if (std::strcmp(arg, "--midi-out") == 0) {
+      if (midiOutSeen) {
+        return refuse(options, arg + twice);
+      }
+      midiOutSeen = read.midiOut = true;
+    } else if (std::strcmp(arg, "--midi-connect") == 0) {
+      if (read.midiConnect != nullptr) {
+        return refuse(options, arg + twice);
+      }
+      if (next == nullptr || isOption(next)) {
+        return refuse(options, "--midi-connect takes a JACK port");
+      }
+      read.midiOut = true;
+      read.midiConnect = next;
+      i++;
+    } else if (std::strcmp(arg, "--midi-channel") == 0 || std::strcmp(arg, "--midi-offset") == 0) {
+      // the offset may be negative, so the value is taken whatever it starts with
+      const char*& text = arg[7] == 'c' ? channelText : offsetText;
+      if (text != nullptr) {
+        return refuse(options, arg + twice);
+      }
+      if (next == nullptr) {
+        return refuse(options, std::string(arg) + " takes a number");
+      }
+      text = next;
+      i++;
     } else if (std::strcmp(arg, "--resume") == 0) {
       if (read.resume) {
         return refuse(options, arg + twice);
@@ -171,13 +214,30 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
   if (barsText != nullptr && read.action != Action::exportBeat) {
     return refuse(options, "--bars goes with --export");
   }
-  if (barsText != nullptr && !parseBars(barsText, read.bars)) {
+  if (barsText != nullptr && !parseWhole(barsText, 1, maxBars, read.bars)) {
     return refuse(options, given("--bars", barsText) + ": N is a whole number from 1 to 999");
   }
   read.barsGiven = barsText != nullptr;
   // a gain for sound: a WAV export alone
   if (read.normalize && (read.action != Action::exportBeat || read.exportKind != ExportKind::wav)) {
     return refuse(options, "--normalize goes with --export OUT.wav alone");
+  }
+  // the channel and the offset are MIDI out's, which plays live only
+  if ((channelText != nullptr || offsetText != nullptr) && !read.midiOut) {
+    return refuse(options, "--midi-channel and --midi-offset go with --midi-out");
+  }
+  if (channelText != nullptr && !parseWhole(channelText, 1, 16, read.midiChannel)) {
+    return refuse(options,
+                  given("--midi-channel", channelText) + ": N is a whole number from 1 to 16");
+  }
+  if (offsetText != nullptr &&
+      !parseWhole(offsetText, -maxMidiOffsetMs, maxMidiOffsetMs, read.midiOffsetMs)) {
+    return refuse(options,
+                  given("--midi-offset", offsetText) + ": MS is a whole number from -50 to 50");
+  }
+  if (read.midiOut && read.action == Action::exportBeat) {
+    return refuse(
+        options, "--midi-out and --midi-connect do not go with --export, which plays nothing live");
   }
   // the export writes a beat it is given; it keeps none
   if (read.resume && read.action == Action::exportBeat) {

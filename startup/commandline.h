@@ -29,6 +29,11 @@ struct Options {
   const char* kit;  // the user's kit folder with --kit, else null
   bool normalize;   // --normalize: the WAV export's peak brought to -1 dBFS
   char wrong[160];  // after a usage error, what was wrong: the option, the value, what it takes
+  // Live MIDI out through JACK (midiout/midi_out.h), asked by --midi-out or --midi-connect.
+  bool midiOut;
+  const char* midiConnect; // the port --midi-connect names, else null
+  int midiChannel;         // 1..16, 10 unless --midi-channel
+  int midiOffsetMs;        // -50..50: every MIDI event this much later, 0 unless --midi-offset
 };
 
 // Reads argv into options. Returns 0, or EX_USAGE (64) for a command line that makes no sense;

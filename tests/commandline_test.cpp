@@ -124,6 +124,47 @@ const LineCase lineCases[] = {
     {{"--kit", "a", "--kit", "b"}, 64, Action::play, nullptr, nullptr, 4},
 };
 
+// MIDI out's options: what each line asks of it, or a usage error.
+struct MidiCase {
+  std::vector<const char*> args;
+  int status;
+  const char* connect;
+  int channel;
+  int offsetMs;
+};
+
+const MidiCase midiCases[] = {
+    {{"--midi-out"}, 0, nullptr, 10, 0},
+    {{"--midi-connect", "synth:in", "b.txt"}, 0, "synth:in", 10, 0},
+    {{"--midi-out", "--resume", "--midi-connect", "synth:in"}, 0, "synth:in", 10, 0},
+    {{"--midi-out", "--midi-channel", "1", "--midi-offset", "-50"}, 0, nullptr, 1, -50},
+    {{"--midi-offset", "50", "--midi-channel", "16", "--midi-out", "--sample-exact"},
+     0,
+     nullptr,
+     16,
+     50},
+    {{"--midi-connect", "p", "--midi-offset", "-007"}, 0, "p", 10, -7},
+    {{"--midi-out", "--midi-out"}, 64, nullptr, 10, 0},
+    {{"--midi-connect", "a", "--midi-connect", "b"}, 64, nullptr, 10, 0},
+    {{"--midi-connect"}, 64, nullptr, 10, 0},
+    {{"--midi-connect", "--midi-out"}, 64, nullptr, 10, 0},
+    {{"--midi-out", "--midi-channel", "0"}, 64, nullptr, 10, 0},
+    {{"--midi-out", "--midi-channel", "17"}, 64, nullptr, 10, 0},
+    {{"--midi-out", "--midi-channel", "-1"}, 64, nullptr, 10, 0},
+    {{"--midi-out", "--midi-channel"}, 64, nullptr, 10, 0},
+    {{"--midi-out", "--midi-channel", "2", "--midi-channel", "2"}, 64, nullptr, 10, 0},
+    {{"--midi-out", "--midi-offset", "51"}, 64, nullptr, 10, 0},
+    {{"--midi-out", "--midi-offset", "-51"}, 64, nullptr, 10, 0},
+    {{"--midi-out", "--midi-offset", "-99999999999999999999"}, 64, nullptr, 10, 0},
+    {{"--midi-out", "--midi-offset", "-"}, 64, nullptr, 10, 0},
+    {{"--midi-out", "--midi-offset", "+5"}, 64, nullptr, 10, 0},
+    {{"--midi-out", "--midi-offset", "1.5"}, 64, nullptr, 10, 0},
+    {{"--midi-channel", "3"}, 64, nullptr, 10, 0},
+    {{"--midi-offset", "3", "b.txt"}, 64, nullptr, 10, 0},
+    {{"--midi-out", "--export", "o.mid"}, 64, nullptr, 10, 0},
+    {{"--export", "o.wav", "--midi-connect", "p"}, 64, nullptr, 10, 0},
+};
+
 bool asksSampleExact(const std::vector<const char*>& args) {
   return std::any_of(args.begin(), args.end(),
                      [](const char* a) { return std::strcmp(a, "--sample-exact") == 0; });
@@ -195,6 +236,7 @@ TEST(CommandLine, EachLineComesToItsOptionsAndStatus) {
     EXPECT_EQ(options.sampleExact,
               c.status == 0 && c.action == Action::play && asksSampleExact(c.args));
     EXPECT_EQ(orNull(options.kit), orNull(c.kit));
+    EXPECT_FALSE(options.midiOut);
 
     // What is printed, and whether the program goes on to start.
     testing::internal::CaptureStderr();
@@ -243,6 +285,7 @@ const std::pair<std::vector<const char*>, const char*> complaints[] = {
     {{"--verbose", "b.txt"}, "no option --verbose"},
     {{"a.txt", "b.txt"}, "one FILE only, not a.txt and b.txt"},
     {{"--resume", "--resume"}, "--resume is given twice"},
+    {{"--midi-out", "--midi-channel", "17"}, "--midi-channel 17: N is a whole number from 1 to 16"},
 };
 
 TEST(CommandLine, AUsageErrorSaysWhatWasWrong) {
@@ -252,6 +295,21 @@ TEST(CommandLine, AUsageErrorSaysWhatWasWrong) {
     Options options;
     EXPECT_EQ(parseCommandLine(int(argv.size()), argv.data(), options), 64);
     EXPECT_STREQ(options.wrong, said);
+  }
+}
+
+TEST(CommandLine, MidiOutOptions) {
+  for (const MidiCase& c : midiCases) {
+    SCOPED_TRACE(describe(c.args));
+    std::vector<const char*> argv = {"pocketdrum"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    Options options;
+    EXPECT_EQ(parseCommandLine(int(argv.size()), argv.data(), options), c.status);
+    EXPECT_EQ(options.midiOut, c.status == 0);
+    EXPECT_EQ(orNull(options.midiConnect), orNull(c.connect));
+    EXPECT_EQ(options.midiChannel, c.channel);
+    EXPECT_EQ(options.midiOffsetMs, c.offsetMs);
+    EXPECT_EQ(options.sampleExact, c.status == 0 && asksSampleExact(c.args));
   }
 }
 
