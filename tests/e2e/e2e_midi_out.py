@@ -29,7 +29,9 @@ ATTEMPTS = 4  # takes with an xrun are played again, up to this many in all
 CASES = (  # tempo, shuffle, rows, server rate, extra options, '=' presses while playing
     (94.0, False, PRESET_B, 44100, [], 1),
     (220.0, True, PRESET_A, 44100, ["--sample-exact"], 0),
-    (120.0, True, PRESET_B, 48000, ["--midi-channel", "3", "--midi-offset", "7"], 0),
+    # a song: its chain's bars in turn, each slot's notes in its own bar
+    (120.0, True, (PRESET_B, PRESET_A, PRESET_A), 48000, ["--midi-channel", "3", "--midi-offset",
+                                                          "7"], 0),
 )
 OFF, START, CLOCK, ON, STOP = range(5)  # the order of events on one frame
 
@@ -71,12 +73,12 @@ def expected(rate, notes, tempo, shuffle, channel, stop, change=None):
     return sorted(events + [(stop, STOP, "fc")])
 
 
-def export_notes(s, beat, shuffle):
-    """Step -> notes of the MIDI file export of the beat, over one bar."""
+def export_notes(s, beat, shuffle, bars):
+    """Step -> notes of the MIDI file export of the beat, over its bars."""
     path = os.path.join(s.dir, "beat.mid")
-    subprocess.run([s.program, "--export", path, "--bars", "1", beat], cwd=s.repo, check=True,
-                   capture_output=True, timeout=60)
-    notes, tick = {"steps": 16}, 0
+    subprocess.run([s.program, "--export", path, "--bars", str(bars), beat], cwd=s.repo,
+                   check=True, capture_output=True, timeout=60)
+    notes, tick = {"steps": 16 * bars}, 0
     for m in mido.MidiFile(path).tracks[0]:
         tick += m.time
         if m.type == "note_on":
@@ -168,11 +170,17 @@ def one_case(s, c, n, case):
     tempo, shuffle, rows, rate, extra, ups = case
     what = "%g BPM %s at %d Hz" % (tempo, "shuffled" if shuffle else "straight", rate)
     beat = os.path.join(s.dir, "beat%d.txt" % n)
-    with open(beat, "w") as f:
-        f.write("pocketdrum pattern 1\ntempo %g\nshuffle %s\n%s\n" % (
-            tempo, "on" if shuffle else "off",
-            "\n".join(r.replace("1", "x").replace("0", ".") for r in rows)))
-    notes = export_notes(s, beat, shuffle)
+    slots = rows if isinstance(rows, tuple) else (rows,)
+    with open(beat, "w") as f:  # a song of slots 1, 2, 2 ... as a chain, or one pattern
+        f.write("pocketdrum pattern %d\ntempo %g\nshuffle %s\n" % (
+            1 if len(slots) == 1 else 2, tempo, "on" if shuffle else "off"))
+        kept = [r for i, r in enumerate(slots) if r not in slots[:i]]
+        if len(slots) > 1:
+            f.write("chain %s\n" % " ".join(str(kept.index(r) + 1) for r in slots))
+        for i, slot in enumerate(kept):
+            f.write("pattern %d\n" % (i + 1) if len(slots) > 1 else "")
+            f.write("\n".join(r.replace("1", "x").replace("0", ".") for r in slot) + "\n")
+    notes = export_notes(s, beat, shuffle, len(slots))
     server = "pocketdrum-test-%d" % n  # a fixed name: a stale entry of its own is reclaimed
     log = os.path.join(s.dir, "jackd%d.log" % n)
     # realtime where allowed: a 2-core machine under load runs the server late several times
