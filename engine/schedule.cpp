@@ -7,6 +7,10 @@ double stepOffset(long long k, int shuffle) {
   return double(k) + (shuffle && k % 2 == 1 ? 0.25 : 0.0);
 }
 
+float stepLength(float bpm) {
+  return 15000.0f / bpm;
+}
+
 long long frameOfStep(const Schedule& plan, long long k) {
   return frameOfPart(plan, stepOffset(k, plan.shuffle), 1);
 }

@@ -8,6 +8,10 @@
 // program (frames, the live step clock's milliseconds, MIDI ticks) is this value scaled.
 double stepOffset(long long k, int shuffle);
 
+// ms per sixteenth at a tempo: a quarter of a beat, in single precision, as the live step clock
+// counts.
+float stepLength(float bpm);
+
 // A tempo and shuffle in force from one step on. Steps count from 0 at the start of play; the
 // anchor is a step whose frame is known, the start or the step at which the timing last changed.
 struct Schedule {

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "transport.h"
+#include "../engine/schedule.h"
 
 Song songOf(const MachineState& s) {
   Song song;

@@ -42,10 +42,6 @@ void addToStepTime(MachineState& s, float length) {
 
 } // namespace
 
-float stepLength(float bpm) {
-  return 15000.0f / bpm;
-}
-
 float clockReading(const MachineState& s, Uint32 ticks) {
   return float(double(Uint32(ticks - s.clockEpoch)));
 }

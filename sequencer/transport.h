@@ -8,9 +8,6 @@ constexpr float maxTempo = 220.0f;
 
 enum TempoDirection { tempoDown = -1, tempoUp = 1 };
 
-// ms per sixteenth at a tempo: a quarter of a beat, in single precision.
-float stepLength(float bpm);
-
 // The step clock's reading of a tick count: ms since clockEpoch, rounded to single precision.
 float clockReading(const MachineState& s, Uint32 ticks);
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "../display/text.h"
+#include "../engine/schedule.h"
 #include "../pads/pad.h"
 #include "../sequencer/pattern.h"
 #include "../sequencer/transport.h"
