@@ -12,7 +12,8 @@ run_packages=(cmake make g++ pkg-config
 test_packages=(libgtest-dev libbenchmark-dev libsdl2-dev clang-format xvfb xauth xdotool x11-utils
   lintian # the package test has Debian's checker read the .deb
   imagemagick pulseaudio pulseaudio-utils sox strace valgrind python3 util-linux procps
-  desktop-file-utils dpkg-dev file python3-mido xdg-utils libfile-mimeinfo-perl)
+  desktop-file-utils dpkg-dev file python3-mido xdg-utils libfile-mimeinfo-perl
+  mmdebstrap qemu-user-static) # scripts/handheld.sh: the port's roots, its arm64 programs run
 demo_packages=(xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils sox python3 procps)
 
 case "${1:-run}" in
