@@ -67,7 +67,7 @@ glibc_needed() {
 build_mixer() {
   mkdir -p /opt/src && cd /opt/src
   apt-get update -qq
-  apt-get source -qq sdl-mixer1.2 2>/dev/null
+  apt-get source -qq sdl-mixer1.2 >/dev/null 2>&1
   cd sdl-mixer1.2-*/
   cp /usr/share/misc/config.sub /usr/share/misc/config.guess build-scripts/
   PKG_CONFIG_LIBDIR=/usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig ./configure -q \
@@ -176,8 +176,9 @@ x86_window() {
     >/dev/null &
   program=$!
   settled_capture /root/x86.rgb /root/empty.rgb
-  kill "$program" "$display"
-  wait "$program" "$display" || true
+  kill "$program"
+  wait "$program" || true
+  kill "$display"
   convert -size 320x240 -depth 8 rgb:/root/x86.rgb /root/screenshot.png
 }
 
@@ -348,6 +349,7 @@ clean_up() {
     exit 1
   fi
   rm -rf --one-file-system "$root"
+  rm -f "$root.sources"
   exit "$status"
 }
 trap clean_up EXIT
