@@ -28,6 +28,8 @@ void drawBackground(const MachineState& s) {
 }
 
 constexpr Uint32 framePeriod = 16; // ms between paced frames, about 60 a second
+// ms between two looks at whether the beat changed, so that a change is on disk within a second
+constexpr Uint32 keepPeriod = 500;
 // A paced frame is drawn at least this often, picture changed or not, in case the window
 // system lost it, ms.
 constexpr Uint32 redrawPeriod = 1000;
@@ -208,10 +210,11 @@ void renderFrame(MachineState& s, const Inputs& in) {
   SDL_Flip(screen);
 }
 
-int runMainLoop(MachineState& s, const Inputs& in, SaveBeat save, bool paced) {
+int runMainLoop(MachineState& s, const Inputs& in, SaveBeat save, bool paced, SaveBeat keep) {
   Look shown = lookOf(s);
   Uint32 drawnAt = in.ticks();
   Uint32 due = in.ticks();
+  Uint32 keptAt = in.ticks();
   bool redraw = true;
   while (s.quit == 0) {
     SDL_Event event;
@@ -222,6 +225,10 @@ int runMainLoop(MachineState& s, const Inputs& in, SaveBeat save, bool paced) {
     handlePad(s, in);
     keepAudio(in.ticks());
     followMidiOut(s);
+    if (keep != nullptr && in.ticks() - keptAt >= keepPeriod) {
+      keep(s);
+      keptAt = in.ticks();
+    }
     if (!paced) {
       renderFrame(s, in);
     } else {

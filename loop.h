@@ -30,4 +30,6 @@ void renderFrame(MachineState& s, const Inputs& in);
 // frames until quit is set; returns the program's exit
 // status, 0. Unpaced it never waits, as the step clock needs; paced (when the sound keeps its
 // own time) it waits between frames, about 60 a second, and draws only a changed picture.
-int runMainLoop(MachineState& s, const Inputs& in, SaveBeat save = nullptr, bool paced = false);
+// keep, when given, is called every half second to save the beat if it has changed.
+int runMainLoop(MachineState& s, const Inputs& in, SaveBeat save = nullptr, bool paced = false,
+                SaveBeat keep = nullptr);

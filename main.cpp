@@ -30,13 +30,24 @@ const char* const menuProgram = "/usr/gp2x/gp2xmenu";
 MachineState state;
 const char* beatFile = nullptr; // the pattern file kept: FILE, or last.pdrum with --resume
 std::string lastBeat;           // with --resume and no FILE, the file the beat is kept in, or empty
+std::string triedText; // the beat's text as last read or saved, or as a failed save tried it
 
 // A failed save has said why on standard error; the machine, or its quit, goes on.
 void saveBeat(const MachineState& s) {
+  Beat beat = beatOf(s);
+  triedText = beatText(beat, s.samples);
   if (!lastBeat.empty()) {
-    saveResumedBeat(beatFile, beatOf(s), s.samples);
+    saveResumedBeat(beatFile, beat, s.samples);
   } else {
-    saveBeatFile(beatFile, beatOf(s), s.samples);
+    saveBeatFile(beatFile, beat, s.samples);
+  }
+}
+
+// Saves a beat that has changed since, so that a kill or a power cut loses at most the last
+// second; a failed save is tried again only once the beat changes again, not every half second.
+void keepChangedBeat(const MachineState& s) {
+  if (beatText(beatOf(s), s.samples) != triedText) {
+    saveBeat(s);
   }
 }
 
@@ -147,7 +158,9 @@ int main(int argc, char** argv) {
   if (options.midiOut) {
     startMidiOut({options.midiConnect, options.midiChannel, options.midiOffsetMs}, state);
   }
-  status = runMainLoop(state, liveInputs, beatFile != nullptr ? saveBeat : nullptr, exact);
+  triedText = beatText(beatOf(state), state.samples);
+  status = beatFile != nullptr ? runMainLoop(state, liveInputs, saveBeat, exact, keepChangedBeat)
+                               : runMainLoop(state, liveInputs, nullptr, exact);
   if (beatFile != nullptr) {
     saveBeat(state);
   }

@@ -15,7 +15,8 @@ test_packages=(libgtest-dev libbenchmark-dev libsdl2-dev clang-format xvfb xauth
   desktop-file-utils dpkg-dev file python3-mido xdg-utils libfile-mimeinfo-perl
   clang libclang-rt-14-dev # the fuzz targets: clang's libFuzzer and sanitizer runtimes
   jackd2 jack-midi-clock # a JACK server on its dummy driver, and an independent clock reader
-  pulseaudio-module-jack python3-jack-client) # tools/midi_offset.py: the sound and MIDI on one clock
+  pulseaudio-module-jack python3-jack-client # tools/midi_offset.py: the sound and MIDI on one clock
+  mmdebstrap qemu-user-static) # scripts/handheld.sh: the port's roots, its arm64 programs run
 demo_packages=(xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils sox python3 procps)
 
 case "${1:-run}" in

@@ -117,6 +117,19 @@ long long audibleFrom(const Mix_Chunk* chunk) {
   return k / 2;
 }
 
+// Of the hits in the first column that has any, the frame where the first becomes audible. Which
+// track that is depends on the last bits of the decoded samples, and so on the machine.
+long long firstAudible(const std::string& cells, const SampleBank& bank) {
+  long long first = -1;
+  for (int column = 0; column < stepCount && first < 0; column++) {
+    for (int track = 0; track < trackCount; track++) {
+      long long k = cells[track * stepCount + column] == '1' ? audibleFrom(bank.chunk[track]) : -1;
+      first = k >= 0 && (first < 0 || k < first) ? k : first;
+    }
+  }
+  return first;
+}
+
 std::string cellsWith(std::initializer_list<std::pair<int, int>> set) {
   std::string cells(cellCount, '0');
   for (auto [track, column] : set) {
@@ -143,29 +156,25 @@ TEST(ExportRender, EveryHitAtItsStepFrameCutByItsTrackAndSummed) {
     bool shuffle;
     int bars;
     long long firstHit; // frame, worked out by hand; -1 for none
-    int firstTrack;     // the track that sounds first there
     bool cut;
     bool ringsOn;
   };
   const Case cases[] = {
-      {"odd column, shuffle", cellsWith({{snare, 3}}), 120.0f, true, 2, 17916, snare, false, false},
-      {"odd column, straight", cellsWith({{snare, 3}}), 120.0f, false, 2, 16538, snare, false,
+      {"odd column, shuffle", cellsWith({{snare, 3}}), 120.0f, true, 2, 17916, false, false},
+      {"odd column, straight", cellsWith({{snare, 3}}), 120.0f, false, 2, 16538, false, false},
+      {"column 1, shuffle, 3 bars", cellsWith({{bassDrum, 1}}), 120.0f, true, 3, 6891, false,
        false},
-      {"column 1, shuffle, 3 bars", cellsWith({{bassDrum, 1}}), 120.0f, true, 3, 6891, bassDrum,
-       false, false},
-      {"a fine tempo, shuffle", cellsWith({{snare, 5}}), 94.0999985f, true, 2, 36906, snare, false,
-       false},
+      {"a fine tempo, shuffle", cellsWith({{snare, 5}}), 94.0999985f, true, 2, 36906, false, false},
       {"a hit cut by the track's next", cellsWith({{bassDrum, 3}, {bassDrum, 5}}), 120.0f, true, 2,
-       17916, bassDrum, true, false},
-      {"the ride rings past the bars", cellsWith({{ride, 15}}), 120.0f, true, 1, 84066, ride, false,
+       17916, true, false},
+      {"the ride rings past the bars", cellsWith({{ride, 15}}), 120.0f, true, 1, 84066, false,
        true},
-      {"the bars outlast the last hit", cellsWith({{ride, 0}}), 20.0f, false, 1, 0, ride, false,
-       false},
+      {"the bars outlast the last hit", cellsWith({{ride, 0}}), 20.0f, false, 1, 0, false, false},
       {"two tracks on one step", cellsWith({{openHat, 7}, {bassDrum, 7}}), 220.0f, false, 2, 21048,
-       openHat, false, true},
-      {"the start-up beat", presetBcells, 94.0f, false, 4, 0, openHat, true, true},
-      {"preset A at the top tempo", presetAcells, 220.0f, true, 2, 0, closedHat, true, true},
-      {"nothing set", cellsWith({}), 94.0f, false, 1, -1, 0, false, false},
+       false, true},
+      {"the start-up beat", presetBcells, 94.0f, false, 4, 0, true, true},
+      {"preset A at the top tempo", presetAcells, 220.0f, true, 2, 0, true, true},
+      {"nothing set", cellsWith({}), 94.0f, false, 1, -1, false, false},
   };
   const SampleBank& bank = kit();
   for (Mix_Chunk* chunk : bank.chunk) {
@@ -180,8 +189,7 @@ TEST(ExportRender, EveryHitAtItsStepFrameCutByItsTrackAndSummed) {
     for (long long k = 0; k < (long long)want.frames.size() && firstSound < 0; k++) {
       firstSound = want.frames[k] != 0 ? k / 2 : -1;
     }
-    EXPECT_EQ(firstSound, c.firstHit < 0 ? -1 : c.firstHit + audibleFrom(bank.chunk[c.firstTrack]))
-        << c.what;
+    EXPECT_EQ(firstSound, c.firstHit < 0 ? -1 : c.firstHit + firstAudible(c.cells, bank)) << c.what;
     expectSameFrames(want.frames,
                      renderBeat(oneSlotSong(c.cells.c_str(), c.bpm, c.shuffle), c.bars, bank),
                      c.what);

@@ -716,6 +716,46 @@ def run_command_case(asset_dir):
                 "next", check, XDisplay.why_not())
 
 
+# ---- a changed beat on disk within a second, before any quit ----------------------------
+
+# name; the arguments; where the beat is kept, under the working folder
+KEEP_CASES = [
+    ("FILE: shuffle turned on is in the file 1.5 s later, when SIGKILL ends the program",
+     ["beat.pdrum"], "beat.pdrum"),
+    ("--resume: the same in last.pdrum", ["--resume"], "xdg/pocketdrum/last.pdrum"),
+]
+
+
+def keep_check(program, asset_dir, args, kept):
+    work = workdir_with_assets(asset_dir)
+    try:
+        env = sdl_env(SDL_VIDEODRIVER="x11", DISPLAY=":%d" % XDisplay.number(),
+                      XDG_DATA_HOME=os.path.join(work, "xdg"))
+
+        def edit_then_kill(pid):
+            note = XDisplay.current.press(pid, ["x"])  # returns 0.2 s after the press
+            time.sleep(1.3)
+            os.kill(pid, signal.SIGKILL)
+            return note
+
+        run = run_program([program] + args, work, env, during=edit_then_kill)
+        saved = text_of(os.path.join(work, kept)) or ""
+        failures = [run.note] if run.note else []
+        if run.status != -signal.SIGKILL:
+            failures.append("not ended by SIGKILL (%s)" % describe(run))
+        if not saved.startswith("pocketdrum pattern 1\ntempo 94\nshuffle on\n"):
+            failures.append("1.5 s after the edit the file holds %r" % saved[:60])
+        return failures
+    finally:
+        shutil.rmtree(work)
+
+
+def keep_cases(program, asset_dir):
+    why_not = XDisplay.why_not()
+    return [Case("keeping an edit", name, lambda row=row: keep_check(program, asset_dir, *row),
+                 why_not) for name, *row in KEEP_CASES]
+
+
 class XDisplay:
     """One Xvfb server shared by the cases that need a real window."""
 
@@ -887,7 +927,7 @@ def main(argv):
     menu = MenuNamespace(cxx)
     try:
         cases = (asset_cases(program, asset_dir) + failure_cases(program, asset_dir, menu) +
-                 resume_cases(program, asset_dir))
+                 resume_cases(program, asset_dir) + keep_cases(program, asset_dir))
         runnable = [case for case in cases if case.skip is None]
         # the program never sleeps, so each run keeps a core busy; a few at a time is enough
         with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
