@@ -297,66 +297,12 @@ if [ "${1:-}" = --inside ]; then
   exit 0
 fi
 
-# ---- outside: the roots, their mounts and their removal, as scripts/fresh-debian.sh -----------
+# ---- outside: the roots, their mounts and their removal (scripts/fresh-root.sh) -------------
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "$0: run it as root: it makes a root, mounts in it and chroots into it" >&2
-  exit 2
-fi
 out=$(realpath -m "${1:-build-handheld}")
-sources=/etc/apt/sources.list.d/debian.sources
-[ -f "$sources" ] || sources=/etc/apt/sources.list
-for tool in mmdebstrap qemu-aarch64-static; do
-  if ! command -v $tool >/dev/null; then
-    apt-get update -qq && apt-get install -y -qq --no-install-recommends mmdebstrap qemu-user-static
-  fi
-done
-if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
-  echo "Note: uncommitted changes are not part of the check; it takes HEAD."
-fi
-
-root=$(mktemp -d /var/tmp/pocketdrum-handheld-XXXXXX)
-path=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
-
-mounted_under_root() {
-  awk -v r="$root" '$5 == r || index($5, r "/") == 1 { print $5 }' /proc/self/mountinfo
-}
-
-end_processes() {
-  local signal pid seen left
-  for signal in TERM TERM KILL KILL KILL; do
-    left=()
-    for pid in /proc/[0-9]*; do
-      seen=$(readlink "$pid/root" 2>/dev/null) || continue
-      if [ "$seen" = "$root" ] || [ "${seen#"$root"/}" != "$seen" ]; then
-        left+=("${pid#/proc/}")
-      fi
-    done
-    [ ${#left[@]} -eq 0 ] && return 0
-    kill -s "$signal" "${left[@]}" 2>/dev/null || true
-    sleep 2
-  done
-  echo "processes still running in $root: ${left[*]}" >&2
-}
-
-# The root is removed only once nothing is mounted in it: never with the host's /dev inside.
-clean_up() {
-  local status=$?
-  trap - EXIT INT TERM
-  end_processes
-  umount -R "$root" 2>/dev/null || true
-  if [ -n "$(mounted_under_root)" ]; then
-    echo "still mounted, so $root is left in place:" >&2
-    mounted_under_root >&2
-    exit 1
-  fi
-  rm -rf --one-file-system "$root"
-  rm -f "$root.sources"
-  exit "$status"
-}
-trap clean_up EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+. scripts/fresh-root.sh
+need_commands mmdebstrap:mmdebstrap qemu-aarch64-static:qemu-user-static
+make_root pocketdrum-handheld
 
 started=$SECONDS
 # deb-src as well, for SDL_mixer's source
@@ -378,11 +324,7 @@ mmdebstrap --quiet --variant=extract --architectures=arm64 --include=libc6,libst
   bookworm "$root/device" "$sources"
 mkdir -p "$root$tree"
 git archive HEAD | tar -x -C "$root$tree"
-mount --bind "$root" "$root"
-mount --make-private "$root"
-mount -t proc proc "$root/proc"
-mount --rbind /dev "$root/dev"
-mount --make-rslave "$root/dev"
+mount_root
 echo "== the build root and the device root in $root, made in $((SECONDS - started)) s"
 
 step() {
