@@ -28,6 +28,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import wave
 import zlib
@@ -580,6 +581,7 @@ def failure_cases(program, asset_dir, menu):
         in_namespace("trace lines on stdout are flushed before the hand-over",
                      {"SDL_VIDEODRIVER": "x11", "DISPLAY": ":%d" % XDisplay.number()},
                      EXIT_WITHIN, stdout_check=traced, during=press_l_then_quit)
+        cases[-1].check = XDisplay.alone(cases[-1].check)
     else:
         cases.append(Case("menu hand-over", "trace lines on stdout are flushed before the "
                           "hand-over", None, menu.why_not or xvfb))
@@ -713,7 +715,7 @@ def run_command_case(asset_dir):
             shutil.rmtree(work)
 
     return Case("run command", "./run.sh keeps the beat: a cell set in one run is there in the "
-                "next", check, XDisplay.why_not())
+                "next", XDisplay.alone(check), XDisplay.why_not())
 
 
 # ---- a changed beat on disk within a second, before any quit ----------------------------
@@ -752,14 +754,25 @@ def keep_check(program, asset_dir, args, kept):
 
 def keep_cases(program, asset_dir):
     why_not = XDisplay.why_not()
-    return [Case("keeping an edit", name, lambda row=row: keep_check(program, asset_dir, *row),
-                 why_not) for name, *row in KEEP_CASES]
+    return [Case("keeping an edit", name,
+                 XDisplay.alone(lambda row=row: keep_check(program, asset_dir, *row)), why_not)
+            for name, *row in KEEP_CASES]
 
 
 class XDisplay:
     """One Xvfb server shared by the cases that need a real window."""
 
     current = None
+    # A window that comes up takes the focus, and keys typed then go to it: the cases that type
+    # into a window run one at a time, from their program's start to its end.
+    in_use = threading.Lock()
+
+    @staticmethod
+    def alone(check):
+        def run_alone():
+            with XDisplay.in_use:
+                return check()
+        return run_alone
 
     @staticmethod
     def why_not():
