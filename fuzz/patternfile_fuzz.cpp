@@ -16,9 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   SampleBank kit = {};
   Beat again = {};
-  if (!parseBeat(beatText(beat, kit), again, line, message) ||
-      std::memcmp(again.cells, beat.cells, sizeof beat.cells) != 0 || again.bpm != beat.bpm ||
-      again.shuffle != beat.shuffle) {
+  if (!parseBeat(beatText(beat, kit), again, line, message)) {
+    std::abort();
+  }
+  const Song& a = beat.song;
+  const Song& b = again.song;
+  if (std::memcmp(a.bank, b.bank, sizeof a.bank) != 0 || a.chainLength != b.chainLength ||
+      std::memcmp(a.chain, b.chain, sizeof a.chain) != 0 || a.current != b.current ||
+      a.bpm != b.bpm || a.shuffle != b.shuffle) {
     std::abort();
   }
   return 0;
